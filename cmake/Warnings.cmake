@@ -1,0 +1,6 @@
+function(cryptutil_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion)
+  if(CRYPTUTIL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

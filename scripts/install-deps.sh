@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs everything cryptutil needs to build, test and benchmark, from Debian packages.
+set -euo pipefail
+packages=(
+  cmake make g++ clang
+  libssl-dev openssl
+  nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev
+)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${packages[@]}"
