@@ -1,0 +1,42 @@
+// Small helpers shared by the tests: hex for expected values, random bytes, and the openssl
+// command-line tool as an independent peer.
+#ifndef CRYPTUTIL_TESTS_TEST_SUPPORT_H
+#define CRYPTUTIL_TESTS_TEST_SUPPORT_H
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace testing_support {
+
+std::string Unhex(std::string_view hex);
+std::string Hex(std::string_view bytes);
+std::string RandomBytes(std::size_t n, unsigned seed);
+
+// Standard base64 through OpenSSL, independent of the library's codec.
+std::string OpenSslBase64(std::string_view bytes);
+
+// A scratch directory removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    void Write(std::string_view name, std::string_view content) const;
+    std::string Read(std::string_view name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs a shell command; its standard output, or nullopt when it exits non-zero.
+std::optional<std::string> Run(const std::string& command);
+bool HaveOpenSslTool();
+
+}  // namespace testing_support
+
+#endif
