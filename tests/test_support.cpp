@@ -8,6 +8,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 namespace testing_support {
 
@@ -73,6 +74,16 @@ std::optional<std::string> Run(const std::string& command) {
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
     if (pclose(pipe) != 0) return std::nullopt;
     return out;
+}
+
+std::optional<std::filesystem::path> TestVectorFile(const std::string& relative) {
+    std::vector<std::filesystem::path> roots;
+    if (const char* env = std::getenv("CRYPTUTIL_TESTVECTORS"); env != nullptr && *env != '\0') roots.emplace_back(env);
+    roots.emplace_back(CRYPTUTIL_SHARED_TESTVECTORS);
+    for (const auto& root : roots) {
+        if (std::filesystem::is_regular_file(root / relative)) return root / relative;
+    }
+    return std::nullopt;
 }
 
 bool HaveOpenSslTool() {

@@ -33,6 +33,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A public test-vector file, from $CRYPTUTIL_TESTVECTORS or the shared tree beside the project;
+// nullopt when neither has it.
+std::optional<std::filesystem::path> TestVectorFile(const std::string& relative);
+
 // Runs a shell command; its standard output, or nullopt when it exits non-zero.
 std::optional<std::string> Run(const std::string& command);
 bool HaveOpenSslTool();

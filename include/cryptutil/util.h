@@ -27,4 +27,41 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 // padded to 16-byte blocks, as standard AES/ECB/PKCS#7 peers make them, decrypt too.
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted);
 
+// ---- Key wrapping: RSAES-OAEP (SHA-1, MGF1-SHA-1, empty label) -------------------------------
+//
+// Public keys are PEM "PUBLIC KEY" blocks (SubjectPublicKeyInfo) holding an RSA key; private keys
+// are PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) blocks. Key text is read up to
+// its first NUL and parsed on every call. Encrypted private keys are unreadable: nothing ever
+// prompts for a pass phrase. k below is the key's modulus length in bytes (256 for 2048 bits).
+
+// Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
+// count of zero or less.
+void GetRandomBytes(unsigned char* key, int keySize);
+
+// Wraps `plaintext_size` bytes (0 to k - 42) for `publicKey` and replaces `*out` with the
+// transport text of the k-byte ciphertext. Returns k; wrapping the same bytes twice gives
+// different texts. Returns -1, `*out` untouched, for a negative size, an unreadable key, a
+// secret longer than k - 42 bytes, or a null output.
+int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out);
+
+// Unwraps the transport text `encrypted` with `privateKey` into `out`, which needs room for k
+// bytes and never receives more. Returns the number of secret bytes (0 or more).
+// Returns -1 for an unreadable key, text that does not decode to exactly k bytes, or a ciphertext
+// that fails the OAEP check (wrong key, altered bytes); `out` may then hold scratch bytes.
+int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out);
+
+// ---- Digests and signatures: SHA-256, RSASSA-PKCS1-v1_5 --------------------------------------
+
+// Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`.
+void hashData(const std::string& data, unsigned char* hash);
+
+// Signs the SHA-256 digest of `data`; returns the transport text of the k-byte signature, the
+// same every time for the same key and data. Returns "" for an unreadable private key.
+std::string createRSASignature(const std::string& privatePem, const std::string& data);
+
+// True only when `signature` is transport text of a valid signature of `data` under `publicPem`.
+// False for everything else: an unreadable key, text that does not decode to k bytes, a bad
+// signature.
+bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data);
+
 #endif
