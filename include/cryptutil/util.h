@@ -7,6 +7,7 @@
 #define CRYPTUTIL_UTIL_H
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -63,5 +64,47 @@ std::string createRSASignature(const std::string& privatePem, const std::string&
 // False for everything else: an unreadable key, text that does not decode to k bytes, a bad
 // signature.
 bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data);
+
+// ---- Hex text -----------------------------------------------------------------------------
+// Two digits per byte, high nibble first, no separator or prefix.
+
+// The character of digit value x: x + 48 for x <= 9, else x + 55, modulo 256 (10..35 give 'A'..'Z';
+// no range check).
+unsigned char ToHex(unsigned char x);
+
+// The value of character x: 'A'..'Z' and 'a'..'z' give 10..35; any other byte gives x - 48
+// modulo 256 (so '0'..'9' give 0..9 and non-digits give values above 35; nothing is reported).
+unsigned char FromHex(unsigned char x);
+
+// The `size` bytes at `in` as lowercase hex. Returns "" for size <= 0 (then `in` is not read).
+std::string chararr_to_hex(unsigned char* in, int size);
+
+// The bytes as uppercase hex.
+std::string bytes_to_hex_string(const std::vector<unsigned char>& input);
+
+// Encodes: every byte of `in` (NULs included) as two lowercase hex digits. (The name reads the
+// other way round; callers rely on it. OpenSSL's functions of the same names take other
+// arguments and are unaffected.)
+std::string OPENSSL_hexstr2buf(const std::string& in);
+
+// Decodes hex text (either case) into bytes. Throws std::runtime_error: "String is not valid
+// length ..." for an odd length, and "String is not valid hex: ..." naming the first character
+// that is not a hex digit and its index.
+std::string OPENSSL_buf2hexstr(const std::string& in);
+
+// ---- Service replies --------------------------------------------------------------------
+
+// Replaces `out` with {"msg":{"body":msg,"code":code},"status_code":"ng"}, compact, members in
+// key order, strings as JSON with non-ASCII UTF-8 kept as it is. Throws nlohmann::json's
+// type_error 316 for text that is not valid UTF-8; `out` is then left as it was.
+void create_error(std::string code, std::string msg, std::string& out);
+
+// Replaces `j` (whatever it held) with the same document as a JSON value. Accepts any bytes; a
+// later strict dump of invalid UTF-8 throws as create_error does.
+void create_error_response(std::string code, std::string msg, nlohmann::json& j);
+
+// The current time at UTC+8 on the 24-hour clock, e.g. "2026-12-05T13:24:44+08:00", the same in
+// every device time zone.
+std::string currentISO8601TimeUTC();
 
 #endif
