@@ -46,44 +46,79 @@ constexpr unsigned NeedsEscape(unsigned char b) {
     return (b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';') ? 1U : 0U;
 }
 
+// Writes b, or its %XX escape, at o; returns the position after it.
+char* EscapeOne(unsigned char b, char* o) {
+    if (NeedsEscape(b) == 0) {
+        *o = static_cast<char>(b);
+        return o + 1;
+    }
+    o[0] = '%';
+    o[1] = kHexUpper[b >> 4];
+    o[2] = kHexUpper[b & 0x0F];
+    return o + 3;
+}
+
 // The scans below look at 16 bytes at a time. GCC and Clang vector extensions give SSE2 or NEON
 // code alike; base64 text has an escape only every 64 characters or so, so the scan dominates.
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+
+// 0xFF in each lane whose byte needs escaping, else 0.
+Bytes16 EscapeLanes(const unsigned char* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    return reinterpret_cast<Bytes16>((v >= 0x80) | (v == ' ') | (v == '+') | (v == '\r') | (v == '\n') | (v == '\'') |
+                                     (v == ',') | (v == ';'));
+}
 
 // Byte k of half[k / 8] is 0xFF where byte k of p needs escaping, else 0.
 void EscapeMask16(const unsigned char* p, std::uint64_t half[2]) {
-    Bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    const auto m =
-        (v >= 0x80) | (v == ' ') | (v == '+') | (v == '\r') | (v == '\n') | (v == '\'') | (v == ',') | (v == ';');
+    const Bytes16 m = EscapeLanes(p);
     std::memcpy(half, &m, 16);
+}
+
+// Sum of the 16 byte lanes.
+std::size_t SumLanes(Bytes16 v) {
+    std::uint64_t half[2];
+    std::memcpy(half, &v, sizeof half);
+    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
+    const std::uint64_t pairs = (half[0] & kEvenBytes) + ((half[0] >> 8) & kEvenBytes) + (half[1] & kEvenBytes) +
+                                ((half[1] >> 8) & kEvenBytes);  // four 16-bit sums, each < 1024
+    return static_cast<std::size_t>((pairs * 0x0001000100010001ULL) >> 48);
 }
 
 std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
     std::size_t count = 0;
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        std::uint64_t half[2];
-        EscapeMask16(p + i, half);
-        count += (((half[0] & kOnes) + (half[1] & kOnes)) * kOnes) >> 56;  // sums the 0/1 bytes
+    while (i + 16 <= n) {
+        // Lane counters subtract the 0xFF (-1) masks; 255 blocks at most before they could wrap.
+        Bytes16 lanes{};
+        for (int blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) lanes -= EscapeLanes(p + i);
+        count += SumLanes(lanes);
     }
     for (; i < n; ++i) count += NeedsEscape(p[i]);
     return count;
 }
 
-// Length of the leading run of bytes that escaping leaves alone.
-std::size_t CleanRun(const unsigned char* p, std::size_t n) {
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        std::uint64_t half[2];
-        EscapeMask16(p + i, half);
-        if (half[0] != 0) return i + static_cast<std::size_t>(__builtin_ctzll(half[0]) / 8);
-        if (half[1] != 0) return i + 8 + static_cast<std::size_t>(__builtin_ctzll(half[1]) / 8);
+// Escapes the 16 bytes at p into o and returns the position after them. Reads 16 bytes past p
+// and may write up to 16 bytes past the result, so callers keep that much slack on both sides.
+char* EscapeBlock16(const unsigned char* p, char* o) {
+    std::uint64_t half[2];
+    EscapeMask16(p, half);
+    std::size_t pos = 0;  // first byte not yet written
+    for (std::size_t h = 0; h < 2; ++h) {
+        for (std::uint64_t m = half[h]; m != 0;) {
+            const auto bit = static_cast<unsigned>(__builtin_ctzll(m));
+            const std::size_t k = 8 * h + bit / 8;
+            std::memcpy(o, p + pos, 16);  // the clean run before k, and scratch past it
+            o += k - pos;
+            o = EscapeOne(p[k], o);
+            pos = k + 1;
+            m &= ~(std::uint64_t{0xFF} << (bit & ~7U));
+        }
     }
-    while (i < n && NeedsEscape(p[i]) == 0) ++i;
-    return i;
+    std::memcpy(o, p + pos, 16);
+    return o + (16 - pos);
 }
 #else
 std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
@@ -92,10 +127,8 @@ std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
     return count;
 }
 
-std::size_t CleanRun(const unsigned char* p, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n && NeedsEscape(p[i]) == 0) ++i;
-    return i;
+bool CopyClean16(const unsigned char* /*p*/, char* /*o*/) {
+    return false;
 }
 #endif
 
@@ -107,24 +140,16 @@ std::string UrlEscape(std::string_view s) {
     const std::size_t n = s.size();
 
     const std::size_t escapes = CountEscapes(p, n);
-    std::string out(n + 2 * escapes, '\0');
-    if (escapes == 0) {
-        std::memcpy(out.data(), p, n);
-        return out;
-    }
+    if (escapes == 0) return std::string(s);
+    constexpr std::size_t kSlack = 16;  // for the block escaper's scratch writes
+    std::string out(n + 2 * escapes + kSlack, '\0');
     char* o = out.data();
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t run = CleanRun(p + i, n - i);
-        std::memcpy(o, p + i, run);
-        o += run;
-        i += run;
-        if (i == n) break;
-        o[0] = '%';
-        o[1] = kHexUpper[p[i] >> 4];
-        o[2] = kHexUpper[p[i] & 0x0F];
-        o += 3;
-        ++i;
-    }
+    std::size_t i = 0;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (; i + 32 <= n; i += 16) o = EscapeBlock16(p + i, o);  // keeps 16 bytes of input ahead
+#endif
+    for (; i < n; ++i) o = EscapeOne(p[i], o);
+    out.resize(n + 2 * escapes);
     return out;
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "cryptutil/base64.h"
 #include "test_support.h"
@@ -32,6 +34,26 @@ TEST(UrlEscape, Table) {
         {"\x80\xFF", "%80%FF"},
     };
     for (const auto& c : cases) EXPECT_EQ(UrlEscape(c.in), c.out) << c.in;
+}
+
+// Long inputs take the block paths; compare them with the rules applied one byte at a time.
+TEST(UrlEscape, LongInputsMatchBytewiseRules) {
+    for (std::size_t n = 0; n < 200; n += 3) {
+        std::string in = testing_support::RandomBytes(n, static_cast<unsigned>(n) + 77);
+        for (auto& c : in) {
+            if (c == '\0') c = '+';
+        }
+        std::string expected;
+        for (const char c : in) {
+            const auto b = static_cast<unsigned char>(c);
+            const bool escape = b >= 0x80 || std::string_view(" +\r\n',;").find(c) != std::string_view::npos;
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            expected += escape ? std::string(buf) : std::string(1, c);
+        }
+        EXPECT_EQ(UrlEscape(in), expected) << n;
+        EXPECT_EQ(UrlUnescape(expected), in) << n;
+    }
 }
 
 TEST(UrlUnescape, Table) {

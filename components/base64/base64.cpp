@@ -75,6 +75,20 @@ std::string base64_encode(unsigned char const* bytes, std::size_t len, bool url)
     char* o = out.data();
     std::size_t i = 0;
     const PairTable& pairs = url ? kUrlPairs : kStdPairs;
+    // Twelve bytes in, sixteen characters out per step, through locals so that no store can alias
+    // the input or the table.
+    for (; i + 12 <= len; i += 12, o += 16) {
+        unsigned char in[12];
+        std::memcpy(in, bytes + i, 12);
+        char text[16];
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::uint32_t v =
+                (std::uint32_t{in[3 * k]} << 16) | (std::uint32_t{in[3 * k + 1]} << 8) | in[3 * k + 2];
+            std::memcpy(text + 4 * k, pairs.c[v >> 12], 2);
+            std::memcpy(text + 4 * k + 2, pairs.c[v & 0xFFF], 2);
+        }
+        std::memcpy(o, text, 16);
+    }
     for (; i + 3 <= len; i += 3) {
         const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
         std::memcpy(o, pairs.c[v >> 12], 2);
