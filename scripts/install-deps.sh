@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang
   libssl-dev openssl
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev
   libgtest-dev libbenchmark-dev
 )
 sudo=""

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The command-line tool end to end: pipelines, exit codes, messages, and openssl as a peer.
+set -u
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect CODE PATTERN COMMAND...: exit code and a line of stderr matching PATTERN.
+expect() {
+  local code=$1 pattern=$2; shift 2
+  "$@" >out 2>err </dev/null
+  local got=$?
+  [ "$got" -eq "$code" ] || fail "$* exited $got, expected $code"
+  grep -q -- "$pattern" err || fail "$*: stderr '$(cat err)' lacks '$pattern'"
+}
+
+openssl genrsa -out key.pem 2048 2>/dev/null && openssl pkey -in key.pem -pubout -out pub.pem || exit 1
+K=$("$tool" keygen)
+[ ${#K} -eq 64 ] || fail "keygen gave '$K'"
+[ "$("$tool" keygen --size 16 | tr -d '\n' | wc -c)" -eq 32 ] || fail "keygen --size 16"
+
+# Pipelines round-trip.
+[ "$(echo hi | "$tool" encrypt --key "$K" | "$tool" decrypt --key "$K")" = hi ] || fail "encrypt | decrypt"
+echo "$K" >aes.hex
+[ "$(printf 'x\0y' | "$tool" encrypt --key-file aes.hex | "$tool" decrypt --key-file aes.hex | od -An -c | tr -d ' ')" = 'x\0y' ] ||
+  fail "NUL bytes through encrypt | decrypt"
+[ "$(echo "$K" | "$tool" wrap --public pub.pem --key-file - | "$tool" unwrap --private key.pem)" = "$K" ] ||
+  fail "wrap with the key on standard input"
+[ "$("$tool" wrap --public pub.pem --key "$K" | "$tool" unwrap --private key.pem)" = "$K" ] || fail "wrap | unwrap"
+[ "$(printf hi | "$tool" hex encode | "$tool" hex decode)" = hi ] || fail "hex round trip"
+[ "$(printf abc | "$tool" hash)" = ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad ] || fail "hash"
+[ "$("$tool" error E1 hello)" = '{"msg":{"body":"hello","code":"E1"},"status_code":"ng"}' ] || fail "error"
+"$tool" now | grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\+08:00$' || fail "now"
+
+# verify: 0 for valid, 1 for invalid.
+printf 'data' >data
+sig=$("$tool" sign --private key.pem <data)
+"$tool" verify --public pub.pem --signature "$sig" <data >/dev/null || fail "verify of a good signature"
+printf 'date' | "$tool" verify --public pub.pem --signature "$sig" >out
+[ $? -eq 1 ] && grep -qx invalid out || fail "verify of altered data"
+
+# Bad input: one clear line, exit 2 for usage, 1 for a failed operation.
+expect 2 "not hex" "$tool" encrypt --key zz
+expect 2 "16, 24 or 32 bytes" "$tool" encrypt --key 0011
+expect 2 "exactly one of --key and --key-file" "$tool" encrypt
+expect 2 "see --help" "$tool" frobnicate
+expect 2 "standard input carries the data" "$tool" decrypt --key-file -
+expect 2 "standard input cannot carry both" "$tool" wrap --public - --key-file -
+expect 1 "cannot read missing.pem" "$tool" wrap --public missing.pem --key "$K"
+expect 1 "not a PEM RSA public key" "$tool" wrap --public key.pem --key "$K"
+expect 1 "not an unencrypted PEM RSA private key" "$tool" sign --private pub.pem
+expect 1 "decryption failed" "$tool" decrypt --key "$K"
+expect 1 "unwrapping failed" "$tool" unwrap --private key.pem
+expect 2 "UTF-8" "$tool" error E1 $'\xff'
+
+# The demo ends with its verdict.
+"$tool" demo | tail -n 1 | grep -q "^demo: OK" || fail "demo"
+
+# openssl as a peer: one encryption each way and one signature.
+echo interop | "$tool" encrypt --key "$K" | sed 's/%2B/+/g' | openssl base64 -d -A |
+  openssl enc -d -aes-256-ecb -K "$K" -nopad >padded
+pad=$(tail -c 1 padded | od -An -tu1 | tr -d ' ')
+[ "$(head -c -"$pad" padded)" = interop ] || fail "openssl decrypts ours"
+[ "$(printf 'from openssl' | openssl enc -aes-256-ecb -K "$K" | openssl base64 -A | "$tool" decrypt --key "$K")" = \
+  "from openssl" ] || fail "we decrypt openssl's"
+"$tool" sign --private key.pem <data | sed 's/%2B/+/g' | openssl base64 -d -A >sig.bin
+openssl dgst -sha256 -verify pub.pem -signature sig.bin data >/dev/null || fail "openssl verifies our signature"
+
+[ "$failures" -eq 0 ] && echo "tool tests passed" || echo "$failures tool tests failed"
+exit $((failures > 0))

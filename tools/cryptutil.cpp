@@ -1,0 +1,303 @@
+// cryptutil: produce and check the library's transport text by hand. A thin layer over the
+// library: data comes from standard input, results go to standard output.
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cryptutil/util.h"
+
+namespace {
+
+// A failed operation (exit 1); usage errors are CLI::ParseError or UsageError (exit 2).
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string ReadAll(std::istream& in) {
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool stdinTaken = false;  // set once a key was read from standard input
+
+std::string ReadStdin() {
+    if (stdinTaken) throw UsageError("standard input cannot carry both a key and the data");
+    stdinTaken = true;
+    return ReadAll(std::cin);
+}
+
+// Text read from a pipe usually ends in a newline that is not part of it.
+std::string TrimNewlines(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
+// `dataOnStdin`: the command reads its data from standard input, so no key may come from there.
+std::string ReadFile(const std::string& path, bool dataOnStdin) {
+    if (path == "-" && dataOnStdin) throw UsageError("standard input carries the data; give the key in a file");
+    if (path == "-") return ReadStdin();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+    return ReadAll(in);
+}
+
+std::string FromHexArg(const std::string& what, const std::string& hex) {
+    try {
+        return OPENSSL_buf2hexstr(TrimNewlines(hex));
+    } catch (const std::runtime_error& e) {
+        throw UsageError(what + " is not hex: " + e.what());
+    }
+}
+
+std::string AesKey(const std::string& hex, const std::string& file, bool dataOnStdin = true) {
+    if (hex.empty() == file.empty()) throw UsageError("give the AES key with exactly one of --key and --key-file");
+    std::string key =
+        hex.empty() ? FromHexArg("the key in " + file, ReadFile(file, dataOnStdin)) : FromHexArg("--key", hex);
+    if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
+        throw UsageError("an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size()));
+    }
+    return key;
+}
+
+unsigned char* Bytes(std::string& s) {
+    return reinterpret_cast<unsigned char*>(s.data());
+}
+
+void CheckPublicKey(const std::string& pem, const std::string& file) {
+    std::string out;
+    if (EncryptKeyV2(nullptr, 0, pem, &out) < 0) throw Failure(file + " is not a PEM RSA public key (PUBLIC KEY)");
+}
+
+void CheckPrivateKey(const std::string& pem, const std::string& file) {
+    if (createRSASignature(pem, "").empty()) {
+        throw Failure(file + " is not an unencrypted PEM RSA private key (RSA PRIVATE KEY or PRIVATE KEY)");
+    }
+}
+
+void Print(const std::string& text) {
+    std::cout << text << '\n';
+}
+
+// The whole hybrid flow on a key pair made here, printing every step's text.
+int Demo() {
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
+        EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048)), &EVP_PKEY_free);
+    auto pem = [&](bool priv) {
+        const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
+        if (!pkey || !bio) throw Failure("could not generate an RSA key pair");
+        const int ok = priv ? PEM_write_bio_PrivateKey(bio.get(), pkey.get(), nullptr, nullptr, 0, nullptr, nullptr)
+                            : PEM_write_bio_PUBKEY(bio.get(), pkey.get());
+        char* data = nullptr;
+        const long len = BIO_get_mem_data(bio.get(), &data);
+        if (ok != 1 || len <= 0) throw Failure("could not write the RSA key pair");
+        return std::string(data, static_cast<std::size_t>(len));
+    };
+    const std::string privatePem = pem(true);
+    const std::string publicPem = pem(false);
+    std::cout << "1. server key pair: 2048-bit RSA, generated in memory\n";
+
+    std::string aesKey(32, '\0');
+    GetRandomBytes(Bytes(aesKey), 32);
+    std::cout << "2. host draws an AES-256 key:  " << OPENSSL_hexstr2buf(aesKey) << '\n';
+
+    std::string wrapped;
+    const bool wrappedOk = EncryptKeyV2(Bytes(aesKey), 32, publicPem, &wrapped) == 256;
+    std::cout << "3. host wraps it for the server (RSA-OAEP):\n   " << wrapped << '\n';
+
+    const std::string message = "Meet me at the usual place at 10.";
+    std::string ciphertext;
+    const bool encryptedOk = EncryptMessage(message, Bytes(aesKey), 32, &ciphertext) > 0;
+    std::cout << "4. host encrypts \"" << message << "\" (AES-256-ECB):\n   " << ciphertext << '\n';
+
+    std::string unwrapped(256, '\0');
+    const int n = DecryptKeyV2(wrapped, privatePem, Bytes(unwrapped));
+    unwrapped.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    std::cout << "5. server unwraps the AES key: " << OPENSSL_hexstr2buf(unwrapped) << '\n';
+
+    std::string decrypted;
+    const bool decryptedOk = DecryptMessage(ciphertext, Bytes(unwrapped), n, &decrypted) == 0;
+    std::cout << "6. server decrypts:            \"" << decrypted << "\"\n";
+
+    const std::string signature = createRSASignature(privatePem, decrypted);
+    std::cout << "7. server signs it (RSASSA-PKCS1-v1_5, SHA-256):\n   " << signature << '\n';
+
+    const bool verified = verifyRSASignature(publicPem, signature, message);
+    std::cout << "8. host verifies the signature: " << (verified ? "valid" : "invalid") << '\n';
+
+    const bool ok = wrappedOk && encryptedOk && !signature.empty() && unwrapped == aesKey && decryptedOk &&
+                    decrypted == message && verified;
+    std::cout << (ok ? "demo: OK, the hybrid flow round-trips" : "demo: FAILED") << '\n';
+    return ok ? 0 : 1;
+}
+
+int Run(int argc, char** argv) {
+    CLI::App app{"Produce and check cryptutil transport text. Data is read from standard input."};
+    app.require_subcommand(1);
+    app.footer("Example: echo hi | cryptutil encrypt --key $(cryptutil keygen)");
+    int status = 0;
+    std::string keyHex, keyFile, publicFile, privateFile, signature, code, message;
+    int size = 32;
+
+    auto* keygen = app.add_subcommand("keygen", "Print a fresh AES key as hex");
+    keygen->add_option("--size", size, "Key length in bytes")->check(CLI::IsMember({16, 24, 32}));
+    keygen->footer("Example: cryptutil keygen --size 16");
+    keygen->callback([&] {
+        std::string key(static_cast<std::size_t>(size), '\0');
+        GetRandomBytes(Bytes(key), size);
+        Print(OPENSSL_hexstr2buf(key));
+    });
+
+    auto aesCommand = [&](const char* name, const char* what, const char* example) {
+        auto* cmd = app.add_subcommand(name, what);
+        cmd->add_option("--key", keyHex, "AES key as hex (16, 24 or 32 bytes)");
+        cmd->add_option("--key-file", keyFile, "File holding the AES key as hex");
+        cmd->footer(std::string("Example: ") + example);
+        return cmd;
+    };
+    aesCommand("encrypt", "Encrypt standard input into transport text",
+               "echo hi | cryptutil encrypt --key $K | cryptutil decrypt --key $K")
+        ->callback([&] {
+            std::string key = AesKey(keyHex, keyFile);
+            std::string text;
+            if (EncryptMessage(ReadStdin(), Bytes(key), static_cast<int>(key.size()), &text) < 0) {
+                throw Failure("encryption failed");
+            }
+            Print(text);
+        });
+    aesCommand("decrypt", "Decrypt transport text from standard input", "cryptutil decrypt --key $K < message.txt")
+        ->callback([&] {
+            std::string key = AesKey(keyHex, keyFile);
+            std::string plain;
+            if (DecryptMessage(TrimNewlines(ReadStdin()), Bytes(key), static_cast<int>(key.size()), &plain) != 0) {
+                throw Failure("decryption failed: wrong key, or not the transport text of a message");
+            }
+            std::cout << plain;
+        });
+
+    auto* wrap = app.add_subcommand("wrap", "Wrap an AES key for an RSA public key");
+    wrap->add_option("--public", publicFile, "PEM public key file ('-': standard input)")->required();
+    wrap->add_option("--key", keyHex, "AES key as hex");
+    wrap->add_option("--key-file", keyFile, "File holding the AES key as hex ('-': standard input)");
+    wrap->footer("Example: cryptutil wrap --public server.pub.pem --key $K");
+    wrap->callback([&] {
+        const std::string pem = ReadFile(publicFile, false);
+        std::string key = AesKey(keyHex, keyFile, false);
+        CheckPublicKey(pem, publicFile);
+        std::string text;
+        if (EncryptKeyV2(Bytes(key), static_cast<int>(key.size()), pem, &text) < 0) throw Failure("wrapping failed");
+        Print(text);
+    });
+
+    auto* unwrap = app.add_subcommand("unwrap", "Unwrap a wrapped key from standard input; print it as hex");
+    unwrap->add_option("--private", privateFile, "PEM private key file")->required();
+    unwrap->footer("Example: cryptutil wrap --public pub.pem --key $K | cryptutil unwrap --private key.pem");
+    unwrap->callback([&] {
+        const std::string pem = ReadFile(privateFile, true);
+        CheckPrivateKey(pem, privateFile);
+        std::string out(2048, '\0');
+        const int n = DecryptKeyV2(TrimNewlines(ReadStdin()), pem, Bytes(out));
+        if (n < 0) throw Failure("unwrapping failed: wrong key, or not the transport text of a wrapped key");
+        out.resize(static_cast<std::size_t>(n));
+        Print(OPENSSL_hexstr2buf(out));
+    });
+
+    auto* sign = app.add_subcommand("sign", "Sign standard input; print the signature text");
+    sign->add_option("--private", privateFile, "PEM private key file")->required();
+    sign->footer("Example: cryptutil sign --private key.pem < data.txt");
+    sign->callback([&] {
+        const std::string pem = ReadFile(privateFile, true);
+        CheckPrivateKey(pem, privateFile);
+        Print(createRSASignature(pem, ReadStdin()));
+    });
+
+    auto* verify = app.add_subcommand("verify", "Check a signature of standard input; exit 0 if valid, 1 if not");
+    verify->add_option("--public", publicFile, "PEM public key file")->required();
+    verify->add_option("--signature", signature, "Signature text")->required();
+    verify->footer("Example: cryptutil verify --public pub.pem --signature \"$SIG\" < data.txt");
+    verify->callback([&] {
+        const std::string pem = ReadFile(publicFile, true);
+        CheckPublicKey(pem, publicFile);
+        const bool valid = verifyRSASignature(pem, TrimNewlines(signature), ReadStdin());
+        Print(valid ? "valid" : "invalid");
+        status = valid ? 0 : 1;
+    });
+
+    app.add_subcommand("hash", "SHA-256 of standard input as lowercase hex")
+        ->footer("Example: printf abc | cryptutil hash")
+        ->callback([&] {
+            std::string digest(32, '\0');
+            hashData(ReadStdin(), Bytes(digest));
+            Print(OPENSSL_hexstr2buf(digest));
+        });
+
+    auto* hex = app.add_subcommand("hex", "Hex text of standard input, or back");
+    hex->require_subcommand(1);
+    hex->add_subcommand("encode", "Bytes to lowercase hex")->callback([&] { Print(OPENSSL_hexstr2buf(ReadStdin())); });
+    hex->add_subcommand("decode", "Hex (either case) to bytes")->callback([&] {
+        std::cout << FromHexArg("standard input", ReadStdin());
+    });
+    hex->footer("Example: printf hi | cryptutil hex encode | cryptutil hex decode");
+
+    auto* error = app.add_subcommand("error", "Print the JSON error document");
+    error->add_option("CODE", code)->required();
+    error->add_option("MESSAGE", message)->required();
+    error->footer("Example: cryptutil error E42 \"key expired\"");
+    error->callback([&] {
+        std::string out;
+        try {
+            create_error(code, message, out);
+        } catch (const nlohmann::json::exception& e) {
+            throw UsageError(std::string("CODE and MESSAGE must be UTF-8 text: ") + e.what());
+        }
+        Print(out);
+    });
+
+    app.add_subcommand("now", "The current time at UTC+8")->footer("Example: cryptutil now")->callback([&] {
+        Print(currentISO8601TimeUTC());
+    });
+    app.add_subcommand("demo", "Run the whole hybrid flow on a fresh key pair")
+        ->footer("Example: cryptutil demo")
+        ->callback([&] { status = Demo(); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "cryptutil: " << e.what() << " (see --help)\n";
+        return 2;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    try {
+        const int status = Run(argc, argv);
+        std::cout.flush();
+        return status;
+    } catch (const UsageError& e) {
+        std::cerr << "cryptutil: " << e.what() << '\n';
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "cryptutil: " << e.what() << '\n';
+        return 1;
+    }
+}
