@@ -7,6 +7,10 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libgtest-dev libbenchmark-dev
 )
+# The hardening checks of .ci/run: sanitizer and libFuzzer runtimes, valgrind, clang-tidy.
+if [ "${1:-}" = "--ci" ]; then
+  packages+=(libclang-rt-14-dev valgrind clang-tidy)
+fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive

@@ -16,60 +16,20 @@ using testing_support::Unhex;
 
 namespace {
 
-struct KeyPair {
-    std::string pkcs1;        // RSA PRIVATE KEY
-    std::string pkcs8;        // PRIVATE KEY
-    std::string publicKey;    // PUBLIC KEY
-    std::string pkcs1Public;  // RSA PUBLIC KEY
-    std::string encryptedPkcs8;
-    std::string encryptedPkcs1;
-};
-
-template <typename Write>
-std::string Pem(Write write) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    write(bio);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    std::string out(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
-    return out;
-}
-
-KeyPair Generate(unsigned bits) {
-    EVP_PKEY* pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits));
-    KeyPair kp;
-    kp.pkcs8 = Pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, pkey, nullptr, nullptr, 0, nullptr, nullptr); });
-    kp.pkcs1 =
-        Pem([&](BIO* b) { PEM_write_bio_PrivateKey_traditional(b, pkey, nullptr, nullptr, 0, nullptr, nullptr); });
-    kp.publicKey = Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, pkey); });
-    kp.pkcs1Public = Pem([&](BIO* b) {
-        OSSL_ENCODER_CTX* ctx =
-            OSSL_ENCODER_CTX_new_for_pkey(pkey, EVP_PKEY_PUBLIC_KEY, "PEM", "type-specific", nullptr);
-        OSSL_ENCODER_to_bio(ctx, b);
-        OSSL_ENCODER_CTX_free(ctx);
-    });
-    static char pass[] = "secret";
-    kp.encryptedPkcs8 =
-        Pem([&](BIO* b) { PEM_write_bio_PKCS8PrivateKey(b, pkey, EVP_aes_256_cbc(), pass, 6, nullptr, nullptr); });
-    kp.encryptedPkcs1 = Pem([&](BIO* b) {
-        PEM_write_bio_PrivateKey_traditional(b, pkey, EVP_aes_256_cbc(), reinterpret_cast<unsigned char*>(pass), 6,
-                                             nullptr, nullptr);
-    });
-    EVP_PKEY_free(pkey);
-    return kp;
-}
+using testing_support::KeyPair;
 
 const KeyPair& Keys(unsigned bits, int which = 0) {
-    static std::map<std::pair<unsigned, int>, KeyPair> cache;
-    auto it = cache.find({bits, which});
-    if (it == cache.end()) it = cache.emplace(std::make_pair(bits, which), Generate(bits)).first;
-    return it->second;
+    return testing_support::RsaKeys(bits, which);
 }
 
 std::string EcPublicKey() {
     EVP_PKEY* pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    std::string pem = Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, pkey); });
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(bio, pkey);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(bio, &data);
+    std::string pem(data, static_cast<std::size_t>(len));
+    BIO_free(bio);
     EVP_PKEY_free(pkey);
     return pem;
 }
@@ -79,8 +39,7 @@ unsigned char* U(std::string& s) {
 }
 
 // Unwraps into a buffer with a guard zone after k bytes, which must stay untouched.
-std::string Unwrap(const std::string& text, const std::string& privateKey, int* result = nullptr,
-                   std::size_t k = 256) {
+std::string Unwrap(const std::string& text, const std::string& privateKey, int* result = nullptr, std::size_t k = 256) {
     std::string out(k + 64, '\xA5');
     const int n = DecryptKeyV2(text, privateKey, U(out));
     EXPECT_EQ(out.substr(k), std::string(64, '\xA5'));

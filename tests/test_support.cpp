@@ -1,16 +1,69 @@
 #include "test_support.h"
 
+#include <openssl/bio.h>
+#include <openssl/encoder.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <vector>
 
 namespace testing_support {
+
+namespace {
+
+template <typename Write>
+std::string Pem(Write write) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    write(bio);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(bio, &data);
+    std::string out(data, static_cast<std::size_t>(len));
+    BIO_free(bio);
+    return out;
+}
+
+KeyPair Generate(unsigned bits) {
+    EVP_PKEY* pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits));
+    KeyPair kp;
+    kp.pkcs8 = Pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, pkey, nullptr, nullptr, 0, nullptr, nullptr); });
+    kp.pkcs1 =
+        Pem([&](BIO* b) { PEM_write_bio_PrivateKey_traditional(b, pkey, nullptr, nullptr, 0, nullptr, nullptr); });
+    kp.publicKey = Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, pkey); });
+    kp.pkcs1Public = Pem([&](BIO* b) {
+        OSSL_ENCODER_CTX* ctx =
+            OSSL_ENCODER_CTX_new_for_pkey(pkey, EVP_PKEY_PUBLIC_KEY, "PEM", "type-specific", nullptr);
+        OSSL_ENCODER_to_bio(ctx, b);
+        OSSL_ENCODER_CTX_free(ctx);
+    });
+    static char pass[] = "secret";
+    kp.encryptedPkcs8 =
+        Pem([&](BIO* b) { PEM_write_bio_PKCS8PrivateKey(b, pkey, EVP_aes_256_cbc(), pass, 6, nullptr, nullptr); });
+    kp.encryptedPkcs1 = Pem([&](BIO* b) {
+        PEM_write_bio_PrivateKey_traditional(b, pkey, EVP_aes_256_cbc(), reinterpret_cast<unsigned char*>(pass), 6,
+                                             nullptr, nullptr);
+    });
+    EVP_PKEY_free(pkey);
+    return kp;
+}
+
+}  // namespace
+
+const KeyPair& RsaKeys(unsigned bits, int which) {
+    static std::mutex mutex;
+    static std::map<std::pair<unsigned, int>, KeyPair> cache;
+    const std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find({bits, which});
+    if (it == cache.end()) it = cache.emplace(std::make_pair(bits, which), Generate(bits)).first;
+    return it->second;
+}
 
 std::string Unhex(std::string_view hex) {
     std::string out;

@@ -37,6 +37,17 @@ private:
 // nullopt when neither has it.
 std::optional<std::filesystem::path> TestVectorFile(const std::string& relative);
 
+// RSA key pairs made with OpenSSL, cached per (bits, which): PEM text in every form the tests use.
+struct KeyPair {
+    std::string pkcs1;        // RSA PRIVATE KEY
+    std::string pkcs8;        // PRIVATE KEY
+    std::string publicKey;    // PUBLIC KEY
+    std::string pkcs1Public;  // RSA PUBLIC KEY
+    std::string encryptedPkcs8;
+    std::string encryptedPkcs1;
+};
+const KeyPair& RsaKeys(unsigned bits, int which = 0);
+
 // Runs a shell command; its standard output, or nullopt when it exits non-zero.
 std::optional<std::string> Run(const std::string& command);
 bool HaveOpenSslTool();
