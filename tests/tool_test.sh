@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The command-line tool end to end: pipelines, exit codes, messages, and openssl as a peer.
 set -u
-tool=$1
+tool=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -68,6 +68,15 @@ pad=$(tail -c 1 padded | od -An -tu1 | tr -d ' ')
   "from openssl" ] || fail "we decrypt openssl's"
 "$tool" sign --private key.pem <data | sed 's/%2B/+/g' | openssl base64 -d -A >sig.bin
 openssl dgst -sha256 -verify pub.pem -signature sig.bin data >/dev/null || fail "openssl verifies our signature"
+openssl dgst -sha256 -sign key.pem -out theirs.bin data
+"$tool" verify --public pub.pem --signature "$(openssl base64 -A -in theirs.bin)" <data >/dev/null ||
+  fail "we verify openssl's signature"
+"$tool" wrap --public pub.pem --key "$K" | sed 's/%2B/+/g' | openssl base64 -d -A >wrapped.bin
+[ "$(openssl pkeyutl -decrypt -inkey key.pem -pkeyopt rsa_padding_mode:oaep -in wrapped.bin | od -An -tx1 | tr -d ' \n')" = "$K" ] ||
+  fail "openssl unwraps our wrapped key"
+printf "%s" "$K" | "$tool" hex decode >aes.bin
+[ "$(openssl pkeyutl -encrypt -pubin -inkey pub.pem -pkeyopt rsa_padding_mode:oaep -in aes.bin | openssl base64 -A |
+  "$tool" unwrap --private key.pem)" = "$K" ] || fail "we unwrap openssl's wrapped key"
 
 [ "$failures" -eq 0 ] && echo "tool tests passed" || echo "$failures tool tests failed"
 exit $((failures > 0))
