@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cryptutil/util.h"
+#include "hex_digits.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ constexpr DigitPairs MakePairs(const char* digits) {
     }
     return t;
 }
-constexpr DigitPairs kLower = MakePairs("0123456789abcdef");
-constexpr DigitPairs kUpper = MakePairs("0123456789ABCDEF");
+constexpr DigitPairs kLower = MakePairs(cryptutil::detail::kHexLowerDigits);
+constexpr DigitPairs kUpper = MakePairs(cryptutil::detail::kHexUpperDigits);
 
 std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) {
     std::string out(2 * n, '\0');
@@ -41,21 +42,8 @@ std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& 
     return out;
 }
 
-// Digit values, with 0xF0 set for anything that is not a hex digit.
-constexpr std::array<std::uint8_t, 256> MakeHexValues() {
-    std::array<std::uint8_t, 256> t{};
-    for (auto& v : t) v = 0xF0;
-    for (std::uint8_t i = 0; i < 10; ++i) t['0' + i] = i;
-    for (std::uint8_t i = 0; i < 6; ++i) {
-        t['a' + i] = static_cast<std::uint8_t>(10 + i);
-        t['A' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return t;
-}
-constexpr auto kHexValue = MakeHexValues();
-
 bool IsHexDigit(unsigned char c) {
-    return kHexValue[c] < 16;
+    return cryptutil::detail::kHexDigitValue[c] < 16;
 }
 
 [[noreturn]] void ThrowNotHex(const std::string& in) {
@@ -130,8 +118,8 @@ std::string OPENSSL_buf2hexstr(const std::string& in) {
     if ((halves[0] | halves[1]) != 0) bad = 0xF0;
 #endif
     for (; i < n; ++i) {
-        const unsigned hi = kHexValue[p[2 * i]];
-        const unsigned lo = kHexValue[p[2 * i + 1]];
+        const unsigned hi = cryptutil::detail::kHexDigitValue[p[2 * i]];
+        const unsigned lo = cryptutil::detail::kHexDigitValue[p[2 * i + 1]];
         bad |= hi | lo;
         o[i] = static_cast<char>((hi << 4) | (lo & 0x0F));
     }

@@ -5,27 +5,13 @@
 #include <cstring>
 
 #include "cryptutil/base64.h"
+#include "hex_digits.h"
 
 namespace cryptutil::detail {
 namespace {
 
-constexpr char kHexUpper[] = "0123456789ABCDEF";
-
-// Hex digit value, or 0xFF for anything that is not [0-9A-Fa-f].
-constexpr std::array<std::uint8_t, 256> MakeHexTable() {
-    std::array<std::uint8_t, 256> t{};
-    for (auto& v : t) v = 0xFF;
-    for (std::uint8_t i = 0; i < 10; ++i) t['0' + i] = i;
-    for (std::uint8_t i = 0; i < 6; ++i) {
-        t['A' + i] = static_cast<std::uint8_t>(10 + i);
-        t['a' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return t;
-}
-constexpr auto kHex = MakeHexTable();
-
 std::uint8_t HexAt(std::string_view s, std::size_t i) {
-    return kHex[static_cast<unsigned char>(s[i])];
+    return kHexDigitValue[static_cast<unsigned char>(s[i])];
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
@@ -53,8 +39,8 @@ char* EscapeOne(unsigned char b, char* o) {
         return o + 1;
     }
     o[0] = '%';
-    o[1] = kHexUpper[b >> 4];
-    o[2] = kHexUpper[b & 0x0F];
+    o[1] = kHexUpperDigits[b >> 4];
+    o[2] = kHexUpperDigits[b & 0x0F];
     return o + 3;
 }
 
