@@ -27,7 +27,8 @@ std::string EcPublicKey() {
     BIO* bio = BIO_new(BIO_s_mem());
     PEM_write_bio_PUBKEY(bio, k);
     char* data = nullptr;
-    std::string pem(data, static_cast<std::size_t>(BIO_get_mem_data(bio, &data)));
+    const long len = BIO_get_mem_data(bio, &data);
+    std::string pem(data, static_cast<std::size_t>(len));
     BIO_free(bio);
     EVP_PKEY_free(k);
     return pem;

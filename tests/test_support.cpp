@@ -17,7 +17,8 @@ std::string Pem(Write write) {
     BIO* bio = BIO_new(BIO_s_mem());
     write(bio);
     char* data = nullptr;
-    std::string out(data, static_cast<std::size_t>(BIO_get_mem_data(bio, &data)));
+    const long len = BIO_get_mem_data(bio, &data);
+    std::string out(data, static_cast<std::size_t>(len));
     BIO_free(bio);
     return out;
 }
