@@ -2,7 +2,8 @@
 //
 // Every byte result leaves as transport text (standard base64, then URL-escaped: '+' becomes
 // "%2B") and every byte input is read from that form. Functions keep no state and are safe to
-// call from any thread. Failures are reported by the result; outputs are left as they were.
+// call from any thread. Failures are reported by the result and leave outputs as they were;
+// only OPENSSL_buf2hexstr and create_error throw, as documented below.
 #ifndef CRYPTUTIL_UTIL_H
 #define CRYPTUTIL_UTIL_H
 
@@ -36,7 +37,7 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
 // prompts for a pass phrase. k below is the key's modulus length in bytes (256 for 2048 bits).
 
 // Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
-// count of zero or less.
+// count of zero or less. A failure of the generator is not reported (the signature has no room).
 void GetRandomBytes(unsigned char* key, int keySize);
 
 // Wraps `plaintext_size` bytes (0 to k - 42) for `publicKey` and replaces `*out` with the
