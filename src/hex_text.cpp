@@ -1,4 +1,3 @@
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +11,7 @@
 namespace {
 
 // Two digits per byte value, so encoding is one 16-bit copy per byte.
-struct alignas(64) DigitPairs {
+struct DigitPairs {
     char pair[256][2];
 };
 constexpr DigitPairs MakePairs(const char* digits) {

@@ -14,7 +14,6 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <climits>
 #include <cstring>
 #include <optional>
 

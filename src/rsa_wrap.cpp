@@ -1,6 +1,5 @@
 #include <openssl/rand.h>
 
-#include <climits>
 #include <string>
 
 #include "cryptutil/util.h"

@@ -1,6 +1,5 @@
 #include "transport_text.h"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 
