@@ -25,8 +25,14 @@ constexpr DigitPairs MakePairs(const char* digits) {
 constexpr DigitPairs kLower = MakePairs(cryptutil::detail::kHexLowerDigits);
 constexpr DigitPairs kUpper = MakePairs(cryptutil::detail::kHexUpperDigits);
 
-std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) {
-    std::string out(2 * n, '\0');
+// Returns "" when the result cannot be allocated: these functions have no other failure to report.
+std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) noexcept {
+    std::string out;
+    try {
+        out.resize(2 * n);
+    } catch (const std::exception&) {
+        return {};
+    }
     char* o = out.data();
     std::size_t i = 0;
     // Eight bytes in, sixteen characters out per step: whole-word loads and stores.
@@ -60,26 +66,26 @@ bool IsHexDigit(unsigned char c) {
 
 }  // namespace
 
-unsigned char ToHex(unsigned char x) {
+unsigned char ToHex(unsigned char x) noexcept {
     return static_cast<unsigned char>(x > 9 ? x + 55 : x + 48);
 }
 
-unsigned char FromHex(unsigned char x) {
+unsigned char FromHex(unsigned char x) noexcept {
     if (x >= 'A' && x <= 'Z') return static_cast<unsigned char>(x - 'A' + 10);
     if (x >= 'a' && x <= 'z') return static_cast<unsigned char>(x - 'a' + 10);
     return static_cast<unsigned char>(x - '0');
 }
 
-std::string chararr_to_hex(unsigned char* in, int size) {
+std::string chararr_to_hex(unsigned char* in, int size) noexcept {
     if (in == nullptr || size <= 0) return {};
     return EncodeHex(in, static_cast<std::size_t>(size), kLower);
 }
 
-std::string bytes_to_hex_string(const std::vector<unsigned char>& input) {
+std::string bytes_to_hex_string(const std::vector<unsigned char>& input) noexcept {
     return EncodeHex(input.data(), input.size(), kUpper);
 }
 
-std::string OPENSSL_hexstr2buf(const std::string& in) {
+std::string OPENSSL_hexstr2buf(const std::string& in) noexcept {
     return EncodeHex(reinterpret_cast<const unsigned char*>(in.data()), in.size(), kLower);
 }
 

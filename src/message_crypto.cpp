@@ -1,22 +1,37 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "api_boundary.h"
 #include "cryptutil/PKCS7.h"
 #include "cryptutil/util.h"
 #include "transport_text.h"
 
 namespace {
 
+using cryptutil::detail::Guarded;
+using cryptutil::detail::WipeOnExit;
+
 constexpr std::uint8_t kPadBlock = BLOCK_SIZE_256_BIT;
 constexpr std::size_t kAesBlock = 16;
 
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
-using Padded = std::unique_ptr<PKCS7_Padding, decltype(&freePaddingResult)>;
-using Unpadded = std::unique_ptr<PKCS7_unPadding, decltype(&freeUnPaddingResult)>;
+struct CipherCtxFree {
+    void operator()(EVP_CIPHER_CTX* c) const noexcept { EVP_CIPHER_CTX_free(c); }
+};
+struct PaddedFree {
+    void operator()(PKCS7_Padding* p) const noexcept { freePaddingResult(p); }
+};
+struct UnpaddedFree {
+    void operator()(PKCS7_unPadding* p) const noexcept { freeUnPaddingResult(p); }
+};
+using Padded = std::unique_ptr<PKCS7_Padding, PaddedFree>;
+using Unpadded = std::unique_ptr<PKCS7_unPadding, UnpaddedFree>;
 
 const EVP_CIPHER* CipherFor(int keySize) {
     switch (keySize) {
@@ -30,7 +45,7 @@ const EVP_CIPHER* CipherFor(int keySize) {
 // Runs AES-ECB over `len` bytes (a multiple of 16, at most INT_MAX) in place.
 bool EcbInPlace(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt, unsigned char* data,
                 std::size_t len) {
-    CipherCtx ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    const std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
     if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return false;
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     int out = 0;
@@ -50,39 +65,69 @@ bool ValidPadding(const unsigned char* data, std::size_t len) {
     return diff == 0;
 }
 
-}  // namespace
-
-int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, std::string* encryptedMessage) {
-    const EVP_CIPHER* cipher = CipherFor(keySize);
-    if (cipher == nullptr || key == nullptr || encryptedMessage == nullptr) return -1;
-    if (plaintextStr.size() > static_cast<std::size_t>(INT_MAX) - kPadBlock) return -1;
-
-    const Padded padded(addPadding(plaintextStr.data(), plaintextStr.size(), kPadBlock), &freePaddingResult);
-    if (!padded) return -1;
-    const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
-    if (len == 0 || len % kPadBlock != 0 || len - plaintextStr.size() > kPadBlock) return -1;
-    auto* data = static_cast<unsigned char*>(padded->dataWithPadding);
-
-    if (!EcbInPlace(cipher, key, true, data, len)) return -1;
-    *encryptedMessage = cryptutil::detail::ToTransportText(data, len);
-    return static_cast<int>(len);
+// Appends `n` bytes to `out` with the strong guarantee. When `out` must move to a larger buffer,
+// the old one is wiped first: it may hold messages decrypted by earlier calls.
+void AppendWiping(std::string& out, const char* bytes, std::size_t n) {
+    if (out.capacity() - out.size() >= n) {
+        out.append(bytes, n);
+        return;
+    }
+    std::string grown;
+    grown.reserve(out.size() + n);
+    grown.append(out).append(bytes, n);
+    out.swap(grown);
+    const WipeOnExit wipeOld(grown);  // now the old buffer
 }
 
-// The by-value parameters are the published signatures.
-int DecryptMessage(std::string encryptedMessage,  // NOLINT(performance-unnecessary-value-param)
-                   unsigned char* key, int keySize, std::string* decrypted) {
-    const EVP_CIPHER* cipher = CipherFor(keySize);
-    if (cipher == nullptr || key == nullptr || decrypted == nullptr) return -1;
+}  // namespace
 
-    std::string bytes = cryptutil::detail::FromTransportText(encryptedMessage);
-    const std::size_t len = bytes.size();
-    if (len == 0 || len % kAesBlock != 0 || len > static_cast<std::size_t>(INT_MAX)) return -1;
-    auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, std::string* encryptedMessage) noexcept {
+    return Guarded(-1, [&] {
+        WipeOnExit wipePlaintext(plaintextStr);
+        const EVP_CIPHER* cipher = CipherFor(keySize);
+        if (cipher == nullptr || key == nullptr || encryptedMessage == nullptr) return -1;
+        if (plaintextStr.size() > static_cast<std::size_t>(INT_MAX) - kPadBlock) return -1;
 
-    if (!EcbInPlace(cipher, key, false, data, len) || !ValidPadding(data, len)) return -1;
-    const Unpadded plain(removePadding(data, len), &freeUnPaddingResult);
-    if (!plain || plain->dataLengthWithoutPadding >= len) return -1;
-    decrypted->append(static_cast<const char*>(plain->dataWithoutPadding),
-                      static_cast<std::size_t>(plain->dataLengthWithoutPadding));
-    return 0;
+        // The padding record's buffer is the one working buffer: padded, enciphered in place and
+        // encoded from there. The plaintext copy is wiped and released as soon as it is copied.
+        Padded padded(addPadding(plaintextStr.data(), plaintextStr.size(), kPadBlock));
+        if (!padded) return -1;
+        const std::size_t plainLen = plaintextStr.size();
+        OPENSSL_cleanse(plaintextStr.data(), plainLen);
+        std::string().swap(plaintextStr);
+        const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
+        if (len == 0 || len % kPadBlock != 0 || len < plainLen || len - plainLen > kPadBlock) return -1;
+        auto* data = static_cast<unsigned char*>(padded->dataWithPadding);
+
+        if (!EcbInPlace(cipher, key, true, data, len)) return -1;
+        cryptutil::detail::ToTransportText(data, len, *encryptedMessage, [&] { padded.reset(); });
+        return static_cast<int>(len);
+    });
+}
+
+int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
+    return Guarded(-1, [&] {
+        const EVP_CIPHER* cipher = CipherFor(keySize);
+        if (cipher == nullptr || key == nullptr || decrypted == nullptr) return -1;
+
+        std::string bytes = cryptutil::detail::FromTransportText(std::move(encryptedMessage));
+        WipeOnExit wipeBytes(bytes);  // plaintext once decrypted, on every path
+        const std::size_t len = bytes.size();
+        if (len == 0 || len % kAesBlock != 0 || len > static_cast<std::size_t>(INT_MAX)) return -1;
+        auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+
+        if (!EcbInPlace(cipher, key, false, data, len) || !ValidPadding(data, len)) return -1;
+        const Unpadded plain(removePadding(data, len));
+        if (!plain || plain->dataLengthWithoutPadding >= len) return -1;
+        const auto* message = static_cast<const char*>(plain->dataWithoutPadding);
+        const auto messageLen = static_cast<std::size_t>(plain->dataLengthWithoutPadding);
+        if (decrypted->empty() && decrypted->capacity() < messageLen && message == bytes.data()) {
+            // The working buffer becomes the output: no copy of the message is made.
+            bytes.resize(messageLen);
+            decrypted->swap(bytes);
+            return 0;
+        }
+        AppendWiping(*decrypted, message, messageLen);
+        return 0;
+    });
 }

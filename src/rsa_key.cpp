@@ -1,7 +1,8 @@
 // OpenSSL 3 deprecates the RSA type, but reading keys through it is what keeps per-call parsing
 // cheap: PEM decoding plus d2i_RSA_PUBKEY takes about 5 microseconds where PEM_read_bio_PUBKEY
 // and OSSL_DECODER take 100 to 270, and PEM decoding plus d2i_RSAPrivateKey about 10 where
-// PEM_read_bio_RSAPrivateKey takes about 350. The suppression stays in this file.
+// PEM_read_bio_RSAPrivateKey takes about 350. The low-level SHA-256 functions, deprecated too,
+// need no allocation and so cannot fail. The suppression stays in this file.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
 #include "rsa_key.h"
@@ -12,6 +13,7 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <openssl/sha.h>
 #include <openssl/x509.h>
 
 #include <cstring>
@@ -23,17 +25,23 @@ namespace {
 struct BioFree {
     void operator()(BIO* b) const noexcept { BIO_free(b); }
 };
-struct OpenSslFree {
-    void operator()(void* p) const noexcept { OPENSSL_free(p); }
+// PEM_FLAG_SECURE makes the reader wipe every buffer it used for the key's text and bytes; its
+// results come from the secure allocator (the plain heap unless the host set a secure heap up).
+struct SecureFree {
+    void operator()(void* p) const noexcept { OPENSSL_secure_free(p); }
+};
+struct DerFree {
+    long len = 0;
+    void operator()(unsigned char* p) const noexcept { OPENSSL_secure_clear_free(p, static_cast<std::size_t>(len)); }
 };
 struct Pkcs8Free {
     void operator()(PKCS8_PRIV_KEY_INFO* p) const noexcept { PKCS8_PRIV_KEY_INFO_free(p); }
 };
 
 struct PemBlock {
-    std::unique_ptr<char, OpenSslFree> label;
-    std::unique_ptr<char, OpenSslFree> header;
-    std::unique_ptr<unsigned char, OpenSslFree> der;
+    std::unique_ptr<char, SecureFree> label;
+    std::unique_ptr<char, SecureFree> header;
+    std::unique_ptr<unsigned char, DerFree> der;
     long len = 0;
 };
 
@@ -48,9 +56,11 @@ std::optional<PemBlock> FirstBlock(const std::string& pem, Wanted wanted) {
         char* header = nullptr;
         unsigned char* der = nullptr;
         long len = 0;
-        if (PEM_read_bio(bio.get(), &label, &header, &der, &len) != 1) return std::nullopt;
+        if (PEM_read_bio_ex(bio.get(), &label, &header, &der, &len, PEM_FLAG_SECURE | PEM_FLAG_EAY_COMPATIBLE) != 1) {
+            return std::nullopt;
+        }
         PemBlock block{decltype(PemBlock::label)(label), decltype(PemBlock::header)(header),
-                       decltype(PemBlock::der)(der), len};
+                       decltype(PemBlock::der)(der, DerFree{len}), len};
         if (wanted(label)) return block;
     }
 }
@@ -75,6 +85,13 @@ RsaKey FromPkcs8(const unsigned char* der, long len) {
     return FromPkcs1(inner, innerLen);
 }
 
+// Only rsaEncryption keys: an RSA-PSS key is restricted to PSS signatures, which this library
+// neither makes nor checks, and OpenSSL's own tools refuse it for anything else.
+RsaKey PlainRsaOnly(RsaKey key) {
+    if (key && RSA_test_flags(key.get(), RSA_FLAG_TYPE_MASK) != RSA_FLAG_TYPE_RSA) return nullptr;
+    return key;
+}
+
 }  // namespace
 
 void RsaKeyFree::operator()(RSA* key) const noexcept {
@@ -85,7 +102,7 @@ RsaKey ReadRsaPublicKey(const std::string& pem) {
     const auto block = FirstBlock(pem, [](const char* label) { return Is(label, PEM_STRING_PUBLIC); });
     if (!block) return nullptr;
     const unsigned char* der = block->der.get();
-    return RsaKey(d2i_RSA_PUBKEY(nullptr, &der, block->len));
+    return PlainRsaOnly(RsaKey(d2i_RSA_PUBKEY(nullptr, &der, block->len)));
 }
 
 RsaKey ReadRsaPrivateKey(const std::string& pem) {
@@ -94,8 +111,8 @@ RsaKey ReadRsaPrivateKey(const std::string& pem) {
     // A header ("Proc-Type: 4,ENCRYPTED") marks a pass-phrase-protected key: unreadable here, and
     // never a prompt. Encrypted PKCS #8 has a label of its own and is never picked.
     if (!block || *block->header != '\0') return nullptr;
-    return Is(block->label.get(), PEM_STRING_RSA) ? FromPkcs1(block->der.get(), block->len)
-                                                  : FromPkcs8(block->der.get(), block->len);
+    return PlainRsaOnly(Is(block->label.get(), PEM_STRING_RSA) ? FromPkcs1(block->der.get(), block->len)
+                                                               : FromPkcs8(block->der.get(), block->len));
 }
 
 std::size_t ModulusBytes(const RSA& key) {
@@ -108,6 +125,14 @@ int OaepEncrypt(RSA& key, const unsigned char* in, int len, unsigned char* out) 
 
 int OaepDecrypt(RSA& key, const unsigned char* in, int len, unsigned char* out) {
     return RSA_private_decrypt(len, in, out, &key, RSA_PKCS1_OAEP_PADDING);
+}
+
+void Sha256(const unsigned char* data, std::size_t len, unsigned char* digest) {
+    SHA256_CTX ctx;
+    SHA256_Init(&ctx);
+    SHA256_Update(&ctx, data, len);
+    SHA256_Final(digest, &ctx);
+    OPENSSL_cleanse(&ctx, sizeof ctx);
 }
 
 bool SignSha256(RSA& key, const unsigned char* digest, unsigned char* sig) {

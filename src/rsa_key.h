@@ -16,12 +16,14 @@ struct RsaKeyFree {
 };
 using RsaKey = std::unique_ptr<RSA, RsaKeyFree>;
 
-// A PEM "PUBLIC KEY" (SubjectPublicKeyInfo) block holding an RSA key; null otherwise.
+// A PEM "PUBLIC KEY" (SubjectPublicKeyInfo) block holding an rsaEncryption key; null otherwise
+// (RSA-PSS keys included).
 // The text is read up to its first NUL.
 RsaKey ReadRsaPublicKey(const std::string& pem);
 
-// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) block holding an RSA key; null
-// otherwise, and for encrypted keys: nothing ever asks for a pass phrase. Read up to the first NUL.
+// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) block holding an rsaEncryption
+// key; null otherwise, and for encrypted keys: nothing ever asks for a pass phrase. Read up to the
+// first NUL. Every buffer that held the key's bytes is wiped before it is released.
 RsaKey ReadRsaPrivateKey(const std::string& pem);
 
 // k: the modulus length in bytes.
@@ -31,6 +33,9 @@ std::size_t ModulusBytes(const RSA& key);
 // Both return the number of bytes written, or -1.
 int OaepEncrypt(RSA& key, const unsigned char* in, int len, unsigned char* out);
 int OaepDecrypt(RSA& key, const unsigned char* in, int len, unsigned char* out);
+
+// SHA-256 of `len` bytes into 32 bytes at `digest`; needs no allocation and cannot fail.
+void Sha256(const unsigned char* data, std::size_t len, unsigned char* digest);
 
 // RSASSA-PKCS1-v1_5 over a SHA-256 digest. `sig` has room for k bytes.
 bool SignSha256(RSA& key, const unsigned char* digest, unsigned char* sig);

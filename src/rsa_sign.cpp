@@ -2,33 +2,40 @@
 
 #include <string>
 
+#include "api_boundary.h"
 #include "cryptutil/util.h"
 #include "rsa_key.h"
 #include "transport_text.h"
 
-void hashData(const std::string& data, unsigned char* hash) {
+void hashData(const std::string& data, unsigned char* hash) noexcept {
     if (hash == nullptr) return;
-    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), hash);
+    cryptutil::detail::Sha256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), hash);
 }
 
-std::string createRSASignature(const std::string& privatePem, const std::string& data) {
-    const auto key = cryptutil::detail::ReadRsaPrivateKey(privatePem);
-    if (!key) return {};
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    hashData(data, digest);
-    const std::size_t k = cryptutil::detail::ModulusBytes(*key);
-    std::string sig(k, '\0');
-    auto* dst = reinterpret_cast<unsigned char*>(sig.data());
-    if (!cryptutil::detail::SignSha256(*key, digest, dst)) return {};
-    return cryptutil::detail::ToTransportText(dst, k);
+std::string createRSASignature(const std::string& privatePem, const std::string& data) noexcept {
+    return cryptutil::detail::Guarded(std::string(), [&] {
+        const auto key = cryptutil::detail::ReadRsaPrivateKey(privatePem);
+        if (!key) return std::string();
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        hashData(data, digest);
+        const std::size_t k = cryptutil::detail::ModulusBytes(*key);
+        std::string sig(k, '\0');
+        auto* dst = reinterpret_cast<unsigned char*>(sig.data());
+        if (!cryptutil::detail::SignSha256(*key, digest, dst)) return std::string();
+        std::string text;
+        cryptutil::detail::ToTransportText(dst, k, text, [] {});
+        return text;
+    });
 }
 
-bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data) {
-    const std::string sig = cryptutil::detail::FromTransportText(signature);
-    const auto key = cryptutil::detail::ReadRsaPublicKey(publicPem);
-    if (!key) return false;
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    hashData(data, digest);
-    return cryptutil::detail::VerifySha256(*key, digest, reinterpret_cast<const unsigned char*>(sig.data()),
-                                           sig.size());
+bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data) noexcept {
+    return cryptutil::detail::Guarded(false, [&] {
+        const std::string sig = cryptutil::detail::FromTransportText(signature);
+        const auto key = cryptutil::detail::ReadRsaPublicKey(publicPem);
+        if (!key) return false;
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        hashData(data, digest);
+        return cryptutil::detail::VerifySha256(*key, digest, reinterpret_cast<const unsigned char*>(sig.data()),
+                                               sig.size());
+    });
 }

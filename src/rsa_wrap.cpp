@@ -2,50 +2,53 @@
 
 #include <string>
 
+#include "api_boundary.h"
 #include "cryptutil/util.h"
 #include "rsa_key.h"
 #include "transport_text.h"
 
 namespace {
+using cryptutil::detail::Guarded;
+
 // RSAES-OAEP with SHA-1 carries at most k - 2 * 20 - 2 bytes.
 constexpr std::size_t kOaepOverhead = 42;
 }  // namespace
 
-void GetRandomBytes(unsigned char* key, int keySize) {
+void GetRandomBytes(unsigned char* key, int keySize) noexcept {
     if (key == nullptr || keySize <= 0) return;
-    RAND_bytes(key, keySize);
+    cryptutil::detail::GuardedVoid([&] { RAND_bytes(key, keySize); });
 }
 
-// The by-value string parameters are the published signatures.
-int EncryptKeyV2(unsigned char* plaintext, int plaintext_size,
-                 std::string publicKey,  // NOLINT(performance-unnecessary-value-param)
-                 std::string* out) {
-    if (plaintext_size < 0 || (plaintext == nullptr && plaintext_size > 0) || out == nullptr) return -1;
-    const auto key = cryptutil::detail::ReadRsaPublicKey(publicKey);
-    if (!key) return -1;
-    const std::size_t k = cryptutil::detail::ModulusBytes(*key);
-    if (k < kOaepOverhead || static_cast<std::size_t>(plaintext_size) > k - kOaepOverhead) return -1;
+int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out) noexcept {
+    return Guarded(-1, [&] {
+        if (plaintext_size < 0 || (plaintext == nullptr && plaintext_size > 0) || out == nullptr) return -1;
+        const auto key = cryptutil::detail::ReadRsaPublicKey(publicKey);
+        if (!key) return -1;
+        const std::size_t k = cryptutil::detail::ModulusBytes(*key);
+        if (k < kOaepOverhead || static_cast<std::size_t>(plaintext_size) > k - kOaepOverhead) return -1;
 
-    std::string wrapped(k, '\0');
-    unsigned char none = 0;  // OpenSSL copies from the pointer even for an empty secret
-    auto* dst = reinterpret_cast<unsigned char*>(wrapped.data());
-    if (cryptutil::detail::OaepEncrypt(*key, plaintext != nullptr ? plaintext : &none, plaintext_size, dst) !=
-        static_cast<int>(k)) {
-        return -1;
-    }
-    *out = cryptutil::detail::ToTransportText(dst, k);
-    return static_cast<int>(k);
+        std::string wrapped(k, '\0');
+        unsigned char none = 0;  // OpenSSL copies from the pointer even for an empty secret
+        auto* dst = reinterpret_cast<unsigned char*>(wrapped.data());
+        if (cryptutil::detail::OaepEncrypt(*key, plaintext != nullptr ? plaintext : &none, plaintext_size, dst) !=
+            static_cast<int>(k)) {
+            return -1;
+        }
+        cryptutil::detail::ToTransportText(dst, k, *out, [] {});
+        return static_cast<int>(k);
+    });
 }
 
-int DecryptKeyV2(std::string encrypted,   // NOLINT(performance-unnecessary-value-param)
-                 std::string privateKey,  // NOLINT(performance-unnecessary-value-param)
-                 unsigned char* out) {
-    if (out == nullptr) return -1;
-    const auto key = cryptutil::detail::ReadRsaPrivateKey(privateKey);
-    if (!key) return -1;
-    const std::string wrapped = cryptutil::detail::FromTransportText(encrypted);
-    // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
-    if (wrapped.size() != cryptutil::detail::ModulusBytes(*key)) return -1;
-    return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),
-                                          static_cast<int>(wrapped.size()), out);
+int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out) noexcept {
+    return Guarded(-1, [&] {
+        const cryptutil::detail::WipeOnExit wipeKeyText(privateKey);  // our copy of the private key
+        if (out == nullptr) return -1;
+        const auto key = cryptutil::detail::ReadRsaPrivateKey(privateKey);
+        if (!key) return -1;
+        const std::string wrapped = cryptutil::detail::FromTransportText(std::move(encrypted));
+        // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
+        if (wrapped.size() != cryptutil::detail::ModulusBytes(*key)) return -1;
+        return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),
+                                              static_cast<int>(wrapped.size()), out);
+    });
 }

@@ -1,24 +1,61 @@
 #include "service_replies.h"
 
 #include <ctime>
+#include <exception>
 #include <string>
 #include <utility>
 
 #include "cryptutil/util.h"
 
-// The by-value string parameters are the published signatures; they are moved into the document.
-void create_error(std::string code, std::string msg, std::string& out) {
-    nlohmann::json j;
-    j["status_code"] = "ng";
-    j["msg"]["code"] = std::move(code);
-    j["msg"]["body"] = std::move(msg);
-    // Throws type_error 316 for text that is not UTF-8, before `out` is touched.
-    out = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+namespace {
+
+using Json = nlohmann::json;
+
+// nlohmann's destructor of a non-empty array or object allocates (it flattens the tree onto a
+// heap stack), so a failed allocation there would end the process. Documents are therefore built
+// member by member rather than from initializer lists, whose temporaries are such containers, and
+// emptied from the inside before they are destroyed. Deeper levels, which only a caller's own
+// value can have, are left to the destructor rather than risk the stack.
+void Dismantle(Json& v, int depth = 0) noexcept {
+    if (!v.is_structured() || depth > 32) return;
+    for (auto& child : v) Dismantle(child, depth + 1);
+    v.clear();  // now every element is a scalar or empty: nothing to allocate
 }
 
-void create_error_response(std::string code, std::string msg, nlohmann::json& j) {
-    nlohmann::json doc = {{"status_code", "ng"}, {"msg", {{"code", std::move(code)}, {"body", std::move(msg)}}}};
-    j = std::move(doc);
+struct DismantleOnExit {
+    Json& doc;
+    ~DismantleOnExit() { Dismantle(doc); }
+};
+
+// {"msg":{"body":msg,"code":code},"status_code":"ng"}
+void BuildErrorDocument(std::string&& code, std::string&& msg, Json& doc) {
+    doc = Json::object();
+    Json& inner = doc["msg"];
+    inner = Json::object();
+    inner["body"] = std::move(msg);
+    inner["code"] = std::move(code);
+    doc["status_code"] = "ng";
+}
+
+}  // namespace
+
+// The by-value string parameters are the published signatures; they are moved into the document.
+void create_error(std::string code, std::string msg, std::string& out) {
+    Json doc;
+    const DismantleOnExit dismantle{doc};
+    BuildErrorDocument(std::move(code), std::move(msg), doc);
+    // Throws type_error 316 for text that is not UTF-8, before `out` is touched.
+    out = doc.dump(-1, ' ', false, Json::error_handler_t::strict);
+}
+
+void create_error_response(std::string code, std::string msg, Json& j) noexcept {
+    Json doc;
+    const DismantleOnExit dismantle{doc};  // after the swap: what `j` held before
+    try {
+        BuildErrorDocument(std::move(code), std::move(msg), doc);
+        j.swap(doc);
+    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): memory exhausted; `j` keeps its value
+    }
 }
 
 namespace cryptutil::detail {
@@ -35,6 +72,10 @@ std::string Utc8TimeText(std::time_t instant) {
 
 }  // namespace cryptutil::detail
 
-std::string currentISO8601TimeUTC() {
-    return cryptutil::detail::Utc8TimeText(std::time(nullptr));
+std::string currentISO8601TimeUTC() noexcept {
+    try {
+        return cryptutil::detail::Utc8TimeText(std::time(nullptr));
+    } catch (const std::exception&) {
+        return {};
+    }
 }

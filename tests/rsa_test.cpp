@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <climits>
 #include <string>
@@ -32,6 +34,35 @@ std::string EcPublicKey() {
     BIO_free(bio);
     EVP_PKEY_free(k);
     return pem;
+}
+
+// An RSA-PSS key pair (restricted to PSS): its public key, and the same private key as plain
+// PKCS #1, which carries no restriction.
+std::pair<std::string, std::string> PssKeys() {
+    EVP_PKEY* k = nullptr;
+    EVP_PKEY_CTX* gen = EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr);
+    EVP_PKEY_keygen_init(gen);
+    EVP_PKEY_CTX_set_rsa_keygen_bits(gen, 2048);
+    EVP_PKEY_generate(gen, &k);
+    EVP_PKEY_CTX_free(gen);
+    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(k);
+    const unsigned char* inner = nullptr;
+    int innerLen = 0;
+    PKCS8_pkey_get0(nullptr, &inner, &innerLen, nullptr, p8);
+    auto pem = [](auto write) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        write(bio);
+        char* data = nullptr;
+        const long len = BIO_get_mem_data(bio, &data);
+        std::string out(data, static_cast<std::size_t>(len));
+        BIO_free(bio);
+        return out;
+    };
+    auto keys = std::make_pair(pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); }),
+                               pem([&](BIO* b) { PEM_write_bio(b, "RSA PRIVATE KEY", "", inner, innerLen); }));
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    EVP_PKEY_free(k);
+    return keys;
 }
 
 // Unwraps into a buffer whose bytes past k must stay untouched; "-1" on failure.
@@ -132,6 +163,19 @@ TEST(Signature, Failures) {
                                                          {Keys().publicKey, Text(bytes + '\0')},
                                                          {Keys().publicKey, "!!!!"}};
     for (const auto& [key, signature] : cases) EXPECT_FALSE(verifyRSASignature(key, signature, "data")) << signature;
+}
+
+// A key restricted to PSS wraps nothing and verifies no PKCS#1 v1.5 signature, even one its own
+// private half made (as `openssl dgst -verify` refuses it).
+TEST(Signature, PssKeysAreRefused) {
+    const auto [pssPublic, pssPkcs1] = PssKeys();
+    ASSERT_NE(pssPkcs1.find("BEGIN RSA PRIVATE KEY"), std::string::npos);
+    const std::string sig = createRSASignature(pssPkcs1, "data");
+    ASSERT_FALSE(sig.empty());
+    EXPECT_FALSE(verifyRSASignature(pssPublic, sig, "data"));
+    std::string secret(32, 's'), out = "kept";
+    EXPECT_EQ(EncryptKeyV2(U(secret), 32, pssPublic, &out), -1);
+    EXPECT_EQ(out, "kept");
 }
 
 }  // namespace

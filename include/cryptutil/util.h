@@ -2,8 +2,13 @@
 //
 // Every byte result leaves as transport text (standard base64, then URL-escaped: '+' becomes
 // "%2B") and every byte input is read from that form. Functions keep no state and are safe to
-// call from any thread. Failures are reported by the result and leave outputs as they were;
-// only OPENSSL_buf2hexstr and create_error throw, as documented below.
+// call from any thread.
+//
+// What a call leaves behind: failures are reported by the result and leave outputs as they were,
+// running out of memory included. Only OPENSSL_buf2hexstr and create_error throw, as documented
+// below; every other function is noexcept. OpenSSL's per-thread error queue is left exactly as
+// the caller had it (its own entries stay, none are added), and every buffer that held a
+// message, a secret or private-key material is wiped before it is released.
 #ifndef CRYPTUTIL_UTIL_H
 #define CRYPTUTIL_UTIL_H
 
@@ -12,100 +17,121 @@
 
 #include <nlohmann/json.hpp>
 
+// A shared build exports these functions and nothing else.
+#if defined(_WIN32)
+#define CRYPTUTIL_API
+#else
+#define CRYPTUTIL_API __attribute__((visibility("default")))
+#endif
+
 // ---- Message encryption: AES-ECB, PKCS#7 padding to a multiple of 32 bytes ----------------
 
 // Encrypts all bytes of `plaintextStr` under `key` (keySize 16, 24 or 32: AES-128/192/256) and
 // replaces `*encryptedMessage` with the transport text of the ciphertext.
 // Returns the ciphertext length, 32 * (size / 32 + 1).
 // Returns -1, leaving `*encryptedMessage` untouched, for a null key or output, any other key
-// size, or a message of 2^31 - 32 bytes or more (its ciphertext length would not fit an int).
-int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, std::string* encryptedMessage);
+// size, a message of 2^31 - 32 bytes or more (its ciphertext length would not fit an int), or
+// when memory runs out.
+CRYPTUTIL_API int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize,
+                                 std::string* encryptedMessage) noexcept;
 
 // Decrypts the transport text `encryptedMessage` and appends the message to `*decrypted`
 // (what the string held stays in front). Returns 0.
 // Returns -1, leaving `*decrypted` untouched, for a null key or output, a bad key size, text that
 // is not transport text, a ciphertext that is empty or not whole 16-byte blocks, or padding that
 // is not PKCS#7 with a pad length of 1 to 32 (so a wrong key almost always fails). Ciphertexts
-// padded to 16-byte blocks, as standard AES/ECB/PKCS#7 peers make them, decrypt too.
-int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted);
+// padded to 16-byte blocks, as standard AES/ECB/PKCS#7 peers make them, decrypt too. Running
+// out of memory gives -1 as well.
+CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize,
+                                 std::string* decrypted) noexcept;
 
 // ---- Key wrapping: RSAES-OAEP (SHA-1, MGF1-SHA-1, empty label) -------------------------------
 //
 // Public keys are PEM "PUBLIC KEY" blocks (SubjectPublicKeyInfo) holding an RSA key; private keys
 // are PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) blocks. Key text is read up to
 // its first NUL and parsed on every call. Encrypted private keys are unreadable: nothing ever
-// prompts for a pass phrase. k below is the key's modulus length in bytes (256 for 2048 bits).
+// prompts for a pass phrase. Only rsaEncryption keys are read: an RSA-PSS key (restricted to PSS
+// signatures) is refused on both sides. k below is the key's modulus length in bytes (256 for
+// 2048 bits). Running out of memory is a failure like any other: -1, "" or false.
 
 // Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
-// count of zero or less. A failure of the generator is not reported (the signature has no room).
-void GetRandomBytes(unsigned char* key, int keySize);
+// count of zero or less. A failure of the generator (it can fail only when memory runs out
+// while it seeds itself) is not reported: the signature has no room for it.
+CRYPTUTIL_API void GetRandomBytes(unsigned char* key, int keySize) noexcept;
 
 // Wraps `plaintext_size` bytes (0 to k - 42) for `publicKey` and replaces `*out` with the
 // transport text of the k-byte ciphertext. Returns k; wrapping the same bytes twice gives
 // different texts. Returns -1, `*out` untouched, for a negative size, an unreadable key, a
 // secret longer than k - 42 bytes, or a null output.
-int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out);
+CRYPTUTIL_API int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey,
+                               std::string* out) noexcept;
 
 // Unwraps the transport text `encrypted` with `privateKey` into `out`, which needs room for k
 // bytes and never receives more. Returns the number of secret bytes (0 or more).
 // Returns -1 for an unreadable key, text that does not decode to exactly k bytes, or a ciphertext
 // that fails the OAEP check (wrong key, altered bytes); `out` may then hold scratch bytes.
-int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out);
+CRYPTUTIL_API int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out) noexcept;
 
 // ---- Digests and signatures: SHA-256, RSASSA-PKCS1-v1_5 --------------------------------------
 
-// Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`.
-void hashData(const std::string& data, unsigned char* hash);
+// Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`. Needs no
+// memory of its own and cannot fail.
+CRYPTUTIL_API void hashData(const std::string& data, unsigned char* hash) noexcept;
 
 // Signs the SHA-256 digest of `data`; returns the transport text of the k-byte signature, the
 // same every time for the same key and data. Returns "" for an unreadable private key.
-std::string createRSASignature(const std::string& privatePem, const std::string& data);
+CRYPTUTIL_API std::string createRSASignature(const std::string& privatePem, const std::string& data) noexcept;
 
 // True only when `signature` is transport text of a valid signature of `data` under `publicPem`.
 // False for everything else: an unreadable key, text that does not decode to k bytes, a bad
 // signature.
-bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data);
+CRYPTUTIL_API bool verifyRSASignature(const std::string& publicPem, const std::string& signature,
+                                      const std::string& data) noexcept;
 
 // ---- Hex text -----------------------------------------------------------------------------
 // Two digits per byte, high nibble first, no separator or prefix.
 
 // The character of digit value x: x + 48 for x <= 9, else x + 55, modulo 256 (10..35 give 'A'..'Z';
 // no range check).
-unsigned char ToHex(unsigned char x);
+CRYPTUTIL_API unsigned char ToHex(unsigned char x) noexcept;
 
 // The value of character x: 'A'..'Z' and 'a'..'z' give 10..35; any other byte gives x - 48
 // modulo 256 (so '0'..'9' give 0..9 and non-digits give values above 35; nothing is reported).
-unsigned char FromHex(unsigned char x);
+CRYPTUTIL_API unsigned char FromHex(unsigned char x) noexcept;
+
+// The hex encoders below return "" when memory for the result runs out.
 
 // The `size` bytes at `in` as lowercase hex. Returns "" for size <= 0 (then `in` is not read).
-std::string chararr_to_hex(unsigned char* in, int size);
+CRYPTUTIL_API std::string chararr_to_hex(unsigned char* in, int size) noexcept;
 
 // The bytes as uppercase hex.
-std::string bytes_to_hex_string(const std::vector<unsigned char>& input);
+CRYPTUTIL_API std::string bytes_to_hex_string(const std::vector<unsigned char>& input) noexcept;
 
 // Encodes: every byte of `in` (NULs included) as two lowercase hex digits. (The name reads the
 // other way round; callers rely on it. OpenSSL's functions of the same names take other
 // arguments and are unaffected.)
-std::string OPENSSL_hexstr2buf(const std::string& in);
+CRYPTUTIL_API std::string OPENSSL_hexstr2buf(const std::string& in) noexcept;
 
 // Decodes hex text (either case) into bytes. Throws std::runtime_error: "String is not valid
 // length ..." for an odd length, and "String is not valid hex: ..." naming the first character
-// that is not a hex digit and its index.
-std::string OPENSSL_buf2hexstr(const std::string& in);
+// that is not a hex digit and its index. Throws std::bad_alloc when memory runs out.
+CRYPTUTIL_API std::string OPENSSL_buf2hexstr(const std::string& in);
 
 // ---- Service replies --------------------------------------------------------------------
 
 // Replaces `out` with {"msg":{"body":msg,"code":code},"status_code":"ng"}, compact, members in
 // key order, strings as JSON with non-ASCII UTF-8 kept as it is. Throws nlohmann::json's
-// type_error 316 for text that is not valid UTF-8; `out` is then left as it was.
-void create_error(std::string code, std::string msg, std::string& out);
+// type_error 316 for text that is not valid UTF-8, and std::bad_alloc when memory runs out;
+// `out` is then left as it was.
+CRYPTUTIL_API void create_error(std::string code, std::string msg, std::string& out);
 
 // Replaces `j` (whatever it held) with the same document as a JSON value. Accepts any bytes; a
-// later strict dump of invalid UTF-8 throws as create_error does.
-void create_error_response(std::string code, std::string msg, nlohmann::json& j);
+// later strict dump of invalid UTF-8 throws as create_error does. When memory runs out, `j`
+// keeps what it held.
+CRYPTUTIL_API void create_error_response(std::string code, std::string msg, nlohmann::json& j) noexcept;
 
 // The current time at UTC+8 on the 24-hour clock, e.g. "2026-12-05T13:24:44+08:00", the same in
-// every device time zone.
-std::string currentISO8601TimeUTC();
+// every device time zone. "" when memory runs out.
+CRYPTUTIL_API std::string currentISO8601TimeUTC() noexcept;
 
 #endif

@@ -1,0 +1,65 @@
+// What every public function does at its edge. A host may use OpenSSL itself (TLS on the same
+// thread reads the error queue to classify its own failures), and may call through C or JNI,
+// where an exception aborts the app. So each public function runs its body inside Guarded():
+// entries OpenSSL pushes meanwhile are popped again, the host's own entries stay, and an
+// exception from inside (memory exhausted) becomes the function's failure result.
+#ifndef CRYPTUTIL_SRC_API_BOUNDARY_H
+#define CRYPTUTIL_SRC_API_BOUNDARY_H
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace cryptutil::detail {
+
+class ErrorQueueMark {
+public:
+    ErrorQueueMark() noexcept { ERR_set_mark(); }
+    ~ErrorQueueMark() { ERR_pop_to_mark(); }
+    ErrorQueueMark(const ErrorQueueMark&) = delete;
+    ErrorQueueMark& operator=(const ErrorQueueMark&) = delete;
+};
+
+// Runs `body`; returns its result, or `onFailure` if it throws.
+template <typename Result, typename Body>
+Result Guarded(Result onFailure, Body&& body) noexcept {
+    const ErrorQueueMark mark;
+    try {
+        return std::forward<Body>(body)();
+    } catch (const std::exception&) {
+        return onFailure;
+    }
+}
+
+// The same for functions with no result: a failure leaves nothing to report.
+template <typename Body>
+void GuardedVoid(Body&& body) noexcept {
+    const ErrorQueueMark mark;
+    try {
+        std::forward<Body>(body)();
+    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): documented as not reported
+    }
+}
+
+// Wipes a string that held plaintext, a secret or key material when the scope ends, on every
+// path. Growing to the capacity first zeroes what a shorter size would leave out of reach.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& s) noexcept : s_(s) {}
+    ~WipeOnExit() {
+        s_.resize(s_.capacity());  // within capacity: never allocates
+        OPENSSL_cleanse(s_.data(), s_.size());
+    }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& s_;
+};
+
+}  // namespace cryptutil::detail
+
+#endif

@@ -1,0 +1,261 @@
+// What a call leaves in the host's process, checked through this binary's own malloc family:
+// every allocation can be made to fail in turn, and freed blocks can be searched for secrets.
+// glibc lets an executable replace malloc, calloc, realloc and free; sanitizer builds, which
+// replace them themselves, leave this test out.
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cryptutil/util.h"
+#include "test_support.h"
+#include "transport_text.h"
+
+extern "C" {
+void* __libc_malloc(std::size_t n);
+void* __libc_calloc(std::size_t n, std::size_t size);
+void* __libc_realloc(void* p, std::size_t n);
+void __libc_free(void* p);
+}
+
+namespace {
+
+std::atomic<long> allocationsBeforeFailure{-1};  // -1: none fails
+std::atomic<bool> injected{false};
+std::atomic<bool> scanning{false};
+std::vector<std::string> secrets;  // searched for in every block freed while scanning
+std::atomic<int> secretsFreed{0};
+
+bool FailThisOne() {
+    const long left = allocationsBeforeFailure.load();
+    if (left < 0) return false;
+    allocationsBeforeFailure = left - 1;
+    if (left != 0) return false;
+    injected = true;
+    return true;
+}
+
+void Scan(void* p) {
+    const std::size_t n = malloc_usable_size(p);
+    for (const auto& s : secrets) {
+        if (memmem(p, n, s.data(), s.size()) != nullptr) ++secretsFreed;
+    }
+}
+
+// Blocks handed out while scanning start zeroed, so a secret found at free was put there then.
+void* Fresh(void* p) {
+    if (p != nullptr && scanning) std::memset(p, 0, malloc_usable_size(p));
+    return p;
+}
+
+}  // namespace
+
+extern "C" void* malloc(std::size_t n) noexcept {
+    return FailThisOne() ? nullptr : Fresh(__libc_malloc(n));
+}
+extern "C" void* calloc(std::size_t n, std::size_t size) noexcept {
+    return FailThisOne() ? nullptr : __libc_calloc(n, size);
+}
+extern "C" void free(void* p) noexcept {
+    if (p != nullptr && scanning) Scan(p);
+    __libc_free(p);
+}
+extern "C" void* realloc(void* p, std::size_t n) noexcept {
+    if (FailThisOne()) return nullptr;
+    if (p == nullptr || !scanning) return __libc_realloc(p, n);
+    void* q = Fresh(__libc_malloc(n));  // moved by hand so that the old block is scanned too
+    if (q == nullptr) return nullptr;
+    const std::size_t old = malloc_usable_size(p);
+    std::memcpy(q, p, old < n ? old : n);
+    free(p);
+    return q;
+}
+
+namespace {
+
+using testing_support::U;
+
+const testing_support::KeyPair& Keys() {
+    return testing_support::RsaKeys(2048);
+}
+
+std::string Marker(char tag) {
+    return std::string("\x8f\x13secret-marker-") + tag + std::string("\x07\xe2\x51\x9c\x2a\x6d", 6);
+}
+
+// Windows of the private key: bytes of the private exponent as DER holds them, and a run of the
+// PEM text.
+std::vector<std::string> PrivateKeyMarkers(const std::string& pem) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    EVP_PKEY* pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+    BIGNUM* d = nullptr;
+    EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_D, &d);
+    std::string dBytes(static_cast<std::size_t>(BN_num_bytes(d)), '\0');
+    BN_bn2bin(d, U(dBytes));
+    BN_clear_free(d);
+    EVP_PKEY_free(pkey);
+    BIO_free(bio);
+    return {dBytes.substr(100, 24), pem.substr(pem.find('\n', 200) + 1, 48)};
+}
+
+// Runs `call` with the given secrets searched for in every block it frees; returns how many
+// freed blocks held one.
+int SecretsFreedBy(std::vector<std::string> wanted, const std::function<void()>& call) {
+    secrets = std::move(wanted);
+    secretsFreed = 0;
+    scanning = true;
+    call();
+    scanning = false;
+    return secretsFreed.load();
+}
+
+TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
+    std::string aesKey = testing_support::RandomBytes(32, 41);
+    const std::string marker = Marker('m');
+    const std::string message = std::string(300, 'a') + marker + std::string(70000, 'b');
+    std::string text;
+    EXPECT_EQ(SecretsFreedBy({marker}, [&] { EncryptMessage(message, U(aesKey), 32, &text); }), 0);
+    EXPECT_EQ(SecretsFreedBy({marker}, [&] { EncryptMessage(message.substr(290, 60), U(aesKey), 32, &text); }), 0);
+
+    ASSERT_GT(EncryptMessage(message, U(aesKey), 32, &text), 0);
+    std::string plain, previous = "earlier " + Marker('p') + std::string(100, 'x');
+    EXPECT_EQ(SecretsFreedBy({marker}, [&] { DecryptMessage(text, U(aesKey), 32, &plain); }), 0);
+    EXPECT_EQ(plain, message);
+    // Growing an output that holds an earlier message wipes the buffer it leaves.
+    EXPECT_EQ(SecretsFreedBy({Marker('p')}, [&] { DecryptMessage(text, U(aesKey), 32, &previous); }), 0);
+    EXPECT_EQ(previous.substr(previous.size() - message.size()), message);
+    // A failure after decryption (the pad block cut off) wipes the plaintext too.
+    ASSERT_EQ(EncryptMessage(marker + marker, U(aesKey), 32, &text), 64);
+    const std::string cut =
+        testing_support::ReferenceTransportText(cryptutil::detail::FromTransportText(text).substr(0, 32));
+    std::string untouched;
+    EXPECT_EQ(SecretsFreedBy({marker}, [&] { EXPECT_EQ(DecryptMessage(cut, U(aesKey), 32, &untouched), -1); }), 0);
+
+    std::string secret = Marker('s') + "0123456789", wrapped;
+    EXPECT_EQ(SecretsFreedBy({secret}, [&] { EncryptKeyV2(U(secret), 32, Keys().publicKey, &wrapped); }), 0);
+    auto privateMarkers = PrivateKeyMarkers(Keys().pkcs8);
+    privateMarkers.push_back(secret.substr(0, 20));
+    for (const std::string* pem : {&Keys().pkcs8, &Keys().pkcs1}) {
+        unsigned char out[256];
+        int n = 0;
+        EXPECT_EQ(SecretsFreedBy(privateMarkers, [&] { n = DecryptKeyV2(wrapped, *pem, out); }), 0);
+        EXPECT_EQ(n, 32);
+        EXPECT_EQ(SecretsFreedBy(privateMarkers, [&] { createRSASignature(*pem, "data"); }), 0);
+    }
+}
+
+// Every allocation a call makes fails in turn: the call then reports failure by its result with
+// its output untouched, or succeeds anyway; it never throws. `call` wraps the library call itself
+// in Armed(), after making the by-value arguments, whose copies are the caller's allocations.
+long pendingFailure = -1;
+
+template <typename Call>
+auto Armed(Call call) {
+    allocationsBeforeFailure = pendingFailure;
+    auto result = call();
+    allocationsBeforeFailure = -1;
+    return result;
+}
+
+void EachAllocationFails(const std::function<bool()>& call) {
+    ASSERT_TRUE(call());  // warm up: OpenSSL's one-time set-up is not the call's business
+    for (long k = 0;; ++k) {
+        injected = false;
+        pendingFailure = k;
+        bool ok = false;
+        try {
+            ok = call();
+        } catch (...) {
+            allocationsBeforeFailure = -1;
+            pendingFailure = -1;
+            FAIL() << "exception with allocation " << k << " failing";
+        }
+        pendingFailure = -1;
+        if (!injected) {
+            EXPECT_TRUE(ok) << "a call with no failed allocation failed";
+            return;
+        }
+    }
+}
+
+TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
+    std::string aesKey = testing_support::RandomBytes(32, 43), expectedText, wrapped;
+    const std::string message(5000, 'q');
+    ASSERT_GT(EncryptMessage(message, U(aesKey), 32, &expectedText), 0);
+    ASSERT_EQ(EncryptKeyV2(U(aesKey), 32, Keys().publicKey, &wrapped), 256);
+    const std::string signature = createRSASignature(Keys().pkcs8, message);
+
+    EachAllocationFails([&] {
+        std::string out = "kept", in = message;
+        const int rc = Armed([&] { return EncryptMessage(std::move(in), U(aesKey), 32, &out); });
+        EXPECT_TRUE(rc == -1 ? out == "kept" : out == expectedText);
+        return rc > 0;
+    });
+    EachAllocationFails([&] {
+        std::string out = "kept:", in = expectedText;
+        const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
+        EXPECT_EQ(out, rc == 0 ? "kept:" + message : "kept:");
+        return rc == 0;
+    });
+    EachAllocationFails([&] {
+        std::string out = "kept", pem = Keys().publicKey;
+        const int rc = Armed([&] { return EncryptKeyV2(U(aesKey), 32, std::move(pem), &out); });
+        EXPECT_TRUE(rc == -1 ? out == "kept" : out.size() >= 344);
+        return rc == 256;
+    });
+    EachAllocationFails([&] {
+        unsigned char out[256];
+        std::string in = wrapped, pem = Keys().pkcs1;
+        const int rc = Armed([&] { return DecryptKeyV2(std::move(in), std::move(pem), out); });
+        EXPECT_TRUE(rc == -1 || (rc == 32 && std::memcmp(out, aesKey.data(), 32) == 0));
+        return rc == 32;
+    });
+    EachAllocationFails([&] {
+        std::string sig = Armed([&] { return createRSASignature(Keys().pkcs8, message); });
+        EXPECT_TRUE(sig.empty() || sig == signature);
+        return !sig.empty();
+    });
+    EachAllocationFails(
+        [&] { return Armed([&] { return verifyRSASignature(Keys().publicKey, signature, message); }); });
+    EachAllocationFails([&] {
+        const std::string hex = Armed([&] { return OPENSSL_hexstr2buf(message); });
+        EXPECT_TRUE(hex.empty() || hex.size() == 10000);
+        return !hex.empty();
+    });
+    EachAllocationFails([&] {
+        nlohmann::json j = "kept";
+        std::string code = "E1", body = message;
+        Armed([&] {
+            create_error_response(std::move(code), std::move(body), j);
+            return 0;
+        });
+        EXPECT_TRUE(j == "kept" || j["msg"]["body"] == message);
+        return j != "kept";
+    });
+    EachAllocationFails([] {
+        std::string out = "kept", code = "E1", body = "documented to throw std::bad_alloc";
+        try {
+            Armed([&] {
+                create_error(std::move(code), std::move(body), out);
+                return 0;
+            });
+        } catch (const std::bad_alloc&) {
+            allocationsBeforeFailure = -1;
+            EXPECT_EQ(out, "kept");
+            return false;
+        }
+        return out != "kept";
+    });
+    EachAllocationFails([] { return Armed([] { return currentISO8601TimeUTC(); }).size() == 25; });
+}
+
+}  // namespace
