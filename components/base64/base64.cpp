@@ -1,4 +1,7 @@
+// The codec's API is exported when built into a shared cryptutil; the rest is hidden.
+#pragma GCC visibility push(default)
 #include "cryptutil/base64.h"
+#pragma GCC visibility pop
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,7 @@
+// The component's API is exported when built into a shared cryptutil; the rest is hidden.
+#pragma GCC visibility push(default)
 #include "cryptutil/PKCS7.h"
+#pragma GCC visibility pop
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,8 +45,17 @@ PKCS7_unPadding* removePadding(const void* const data, const uint64_t dataLength
     return rec;
 }
 
+namespace {
+// A memset the compiler cannot drop as a dead store.
+void* (*const volatile wipe)(void*, int, std::size_t) = std::memset;
+}  // namespace
+
 void freePaddingResult(PKCS7_Padding* paddingResult) {
     if (paddingResult == nullptr) return;
+    // The padded data is the message in clear (or its ciphertext, when enciphered in place).
+    if (paddingResult->dataWithPadding != nullptr) {
+        wipe(paddingResult->dataWithPadding, 0, static_cast<std::size_t>(paddingResult->dataLengthWithPadding));
+    }
     std::free(paddingResult->dataWithPadding);
     std::free(paddingResult);
 }

@@ -40,7 +40,7 @@ PKCS7_Padding* addPadding(const void* const data, const uint64_t dataLength, con
  * freeUnPaddingResult. */
 PKCS7_unPadding* removePadding(const void* const data, const uint64_t dataLength);
 
-/* Both accept NULL. */
+/* Both accept NULL. freePaddingResult wipes the padded data before releasing it. */
 void freePaddingResult(PKCS7_Padding* paddingResult);
 void freeUnPaddingResult(PKCS7_unPadding* unPaddingResult);
 
