@@ -47,14 +47,36 @@ expect 2 "not hex" "$tool" encrypt --key zz
 expect 2 "16, 24 or 32 bytes" "$tool" encrypt --key 0011
 expect 2 "exactly one of --key and --key-file" "$tool" encrypt
 expect 2 "see --help" "$tool" frobnicate
-expect 2 "standard input carries the data" "$tool" decrypt --key-file -
-expect 2 "standard input cannot carry both" "$tool" wrap --public - --key-file -
+expect 2 "only one option can read standard input" "$tool" wrap --public - --key-file -
+expect 2 "give the signature" "$tool" verify --public pub.pem
+echo zz | "$tool" hex decode 2>err; [ $? -eq 1 ] && grep -q "standard input is not hex" err || fail "bad hex on standard input"
+mkdir adir
+expect 1 "cannot read adir: it is a directory" "$tool" sign --private adir
+[ "$("$tool" hash <adir 2>&1)" = "cryptutil: cannot read standard input: Is a directory" ] || fail "a directory on standard input"
 expect 1 "cannot read missing.pem" "$tool" wrap --public missing.pem --key "$K"
 expect 1 "not a PEM RSA public key" "$tool" wrap --public key.pem --key "$K"
 expect 1 "not an unencrypted PEM RSA private key" "$tool" sign --private pub.pem
 expect 1 "decryption failed" "$tool" decrypt --key "$K"
 expect 1 "unwrapping failed" "$tool" unwrap --private key.pem
 expect 2 "UTF-8" "$tool" error E1 $'\xff'
+
+# Output that cannot be written fails the command.
+for redirect in '>/dev/full' '>&-'; do
+  eval "\"\$tool\" keygen $redirect 2>err"
+  [ $? -eq 1 ] && grep -q "cannot write the output" err || fail "keygen $redirect"
+done
+"$tool" --version | grep -Eq '^cryptutil [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"
+for usage in "" help; do
+  "$tool" $usage | grep -q "^Usage: cryptutil" || fail "usage for '$usage'"
+done
+
+# A key or signature given as '-' comes first on standard input, the data after it.
+[ "$({ echo "$K"; echo hi; } | "$tool" encrypt --key-file - | { echo "$K"; cat; } | "$tool" decrypt --key-file -)" = hi ] ||
+  fail "--key-file - for encrypt and decrypt"
+{ cat key.pem; cat data; } | "$tool" sign --private - >sig.txt && "$tool" verify --public pub.pem --signature-file sig.txt <data >/dev/null ||
+  fail "sign --private -, verify --signature-file"
+{ cat sig.txt; cat data; } | "$tool" verify --public pub.pem --signature-file - >/dev/null || fail "--signature-file -"
+[ "$("$tool" wrap --public pub.pem --key "$K" | { cat key.pem; cat; } | "$tool" unwrap --private -)" = "$K" ] || fail "unwrap --private -"
 
 # The demo ends with its verdict.
 "$tool" demo | tail -n 1 | grep -q "^demo: OK" || fail "demo"

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
+#include <initializer_list>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,17 +27,51 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string ReadAll(std::istream& in) {
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// Reads a whole stream; a read error (a directory given as input, say) is a failed operation.
+std::string ReadAll(std::FILE* f, const std::string& name) {
+    std::string out;
+    char buf[1 << 16];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) != 0) out.append(buf, n);
+    if (std::ferror(f) != 0) throw Failure("cannot read " + name + ": " + std::strerror(errno));
+    return out;
 }
 
-bool stdinTaken = false;  // set once a key was read from standard input
+// Standard input, read once. A key or signature given as '-' comes first on it (an AES key or a
+// signature as one line, a PEM key through its END line) and the command's data follows.
+class Stdin {
+public:
+    std::string TakeLine() {
+        Load();
+        const std::size_t end = rest_.find('\n');
+        return Take(end == std::string::npos ? rest_.size() : end + 1);
+    }
+    std::string TakePem() {
+        Load();
+        const std::size_t endLine = rest_.find("-----END ");
+        if (endLine == std::string::npos) return Take(rest_.size());
+        const std::size_t eol = rest_.find('\n', endLine);
+        return Take(eol == std::string::npos ? rest_.size() : eol + 1);
+    }
+    std::string TakeRest() {
+        Load();
+        return Take(rest_.size());
+    }
 
-std::string ReadStdin() {
-    if (stdinTaken) throw UsageError("standard input cannot carry both a key and the data");
-    stdinTaken = true;
-    return ReadAll(std::cin);
-}
+private:
+    void Load() {
+        if (!loaded_) rest_ = ReadAll(stdin, "standard input");
+        loaded_ = true;
+    }
+    std::string Take(std::size_t n) {
+        std::string head = rest_.substr(0, n);
+        rest_.erase(0, n);
+        return head;
+    }
+    bool loaded_ = false;
+    std::string rest_;
+};
+Stdin input;
 
 // Text read from a pipe usually ends in a newline that is not part of it.
 std::string TrimNewlines(std::string s) {
@@ -45,27 +79,38 @@ std::string TrimNewlines(std::string s) {
     return s;
 }
 
-// `dataOnStdin`: the command reads its data from standard input, so no key may come from there.
-std::string ReadFile(const std::string& path, bool dataOnStdin) {
-    if (path == "-" && dataOnStdin) throw UsageError("standard input carries the data; give the key in a file");
-    if (path == "-") return ReadStdin();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure("cannot read " + path + ": " + std::strerror(errno));
-    return ReadAll(in);
+// A file's content; '-' takes the key from the front of standard input.
+std::string ReadFile(const std::string& path, bool pem) {
+    if (path == "-") return pem ? input.TakePem() : input.TakeLine();
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw Failure("cannot read " + path + ": it is a directory");
+    const std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!f) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+    return ReadAll(f.get(), path);
 }
 
-std::string FromHexArg(const std::string& what, const std::string& hex) {
+// At most one option may read standard input ahead of the data.
+void OneFromStdin(std::initializer_list<const std::string*> files) {
+    int dashes = 0;
+    for (const std::string* f : files) dashes += *f == "-" ? 1 : 0;
+    if (dashes > 1) throw UsageError("only one option can read standard input");
+}
+
+// Hex from the command line is a usage error when bad; hex read as data, a failed operation.
+template <typename Error>
+std::string FromHexText(const std::string& what, const std::string& hex) {
     try {
         return OPENSSL_buf2hexstr(TrimNewlines(hex));
     } catch (const std::runtime_error& e) {
-        throw UsageError(what + " is not hex: " + e.what());
+        throw Error(what + " is not hex: " + e.what());
     }
 }
 
-std::string AesKey(const std::string& hex, const std::string& file, bool dataOnStdin = true) {
+std::string AesKey(const std::string& hex, const std::string& file) {
     if (hex.empty() == file.empty()) throw UsageError("give the AES key with exactly one of --key and --key-file");
-    std::string key =
-        hex.empty() ? FromHexArg("the key in " + file, ReadFile(file, dataOnStdin)) : FromHexArg("--key", hex);
+    std::string key = hex.empty() ? FromHexText<UsageError>(file == "-" ? "the key on standard input" : "the key in " + file,
+                                                            ReadFile(file, false))
+                                  : FromHexText<UsageError>("--key", hex);
     if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
         throw UsageError("an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size()));
     }
@@ -145,10 +190,13 @@ int Demo() {
 
 int Run(int argc, char** argv) {
     CLI::App app{"Produce and check cryptutil transport text. Data is read from standard input."};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", std::string("cryptutil ") + CRYPTUTIL_VERSION);
+    bool usage = false;
+    app.add_subcommand("help", "Print this usage")->callback([&] { usage = true; });
     app.footer("Example: echo hi | cryptutil encrypt --key $(cryptutil keygen)");
     int status = 0;
-    std::string keyHex, keyFile, publicFile, privateFile, signature, code, message;
+    std::string keyHex, keyFile, publicFile, privateFile, signature, signatureFile, code, message;
     int size = 32;
 
     auto* keygen = app.add_subcommand("keygen", "Print a fresh AES key as hex");
@@ -163,7 +211,7 @@ int Run(int argc, char** argv) {
     auto aesCommand = [&](const char* name, const char* what, const char* example) {
         auto* cmd = app.add_subcommand(name, what);
         cmd->add_option("--key", keyHex, "AES key as hex (16, 24 or 32 bytes)");
-        cmd->add_option("--key-file", keyFile, "File holding the AES key as hex");
+        cmd->add_option("--key-file", keyFile, "File holding the AES key as hex ('-': the first line of standard input)");
         cmd->footer(std::string("Example: ") + example);
         return cmd;
     };
@@ -172,7 +220,7 @@ int Run(int argc, char** argv) {
         ->callback([&] {
             std::string key = AesKey(keyHex, keyFile);
             std::string text;
-            if (EncryptMessage(ReadStdin(), Bytes(key), static_cast<int>(key.size()), &text) < 0) {
+            if (EncryptMessage(input.TakeRest(), Bytes(key), static_cast<int>(key.size()), &text) < 0) {
                 throw Failure("encryption failed");
             }
             Print(text);
@@ -181,7 +229,7 @@ int Run(int argc, char** argv) {
         ->callback([&] {
             std::string key = AesKey(keyHex, keyFile);
             std::string plain;
-            if (DecryptMessage(TrimNewlines(ReadStdin()), Bytes(key), static_cast<int>(key.size()), &plain) != 0) {
+            if (DecryptMessage(TrimNewlines(input.TakeRest()), Bytes(key), static_cast<int>(key.size()), &plain) != 0) {
                 throw Failure("decryption failed: wrong key, or not the transport text of a message");
             }
             std::cout << plain;
@@ -193,8 +241,9 @@ int Run(int argc, char** argv) {
     wrap->add_option("--key-file", keyFile, "File holding the AES key as hex ('-': standard input)");
     wrap->footer("Example: cryptutil wrap --public server.pub.pem --key $K");
     wrap->callback([&] {
-        const std::string pem = ReadFile(publicFile, false);
-        std::string key = AesKey(keyHex, keyFile, false);
+        OneFromStdin({&publicFile, &keyFile});
+        const std::string pem = ReadFile(publicFile, true);
+        std::string key = AesKey(keyHex, keyFile);
         CheckPublicKey(pem, publicFile);
         std::string text;
         if (EncryptKeyV2(Bytes(key), static_cast<int>(key.size()), pem, &text) < 0) throw Failure("wrapping failed");
@@ -202,35 +251,45 @@ int Run(int argc, char** argv) {
     });
 
     auto* unwrap = app.add_subcommand("unwrap", "Unwrap a wrapped key from standard input; print it as hex");
-    unwrap->add_option("--private", privateFile, "PEM private key file")->required();
+    unwrap->add_option("--private", privateFile, "PEM private key file ('-': standard input, before the data)")
+        ->required();
     unwrap->footer("Example: cryptutil wrap --public pub.pem --key $K | cryptutil unwrap --private key.pem");
     unwrap->callback([&] {
         const std::string pem = ReadFile(privateFile, true);
         CheckPrivateKey(pem, privateFile);
-        std::string out(2048, '\0');
-        const int n = DecryptKeyV2(TrimNewlines(ReadStdin()), pem, Bytes(out));
+        std::string out(2048, '\0');  // room for k bytes up to 16384-bit keys
+        const int n = DecryptKeyV2(TrimNewlines(input.TakeRest()), pem, Bytes(out));
         if (n < 0) throw Failure("unwrapping failed: wrong key, or not the transport text of a wrapped key");
         out.resize(static_cast<std::size_t>(n));
         Print(OPENSSL_hexstr2buf(out));
     });
 
     auto* sign = app.add_subcommand("sign", "Sign standard input; print the signature text");
-    sign->add_option("--private", privateFile, "PEM private key file")->required();
+    sign->add_option("--private", privateFile, "PEM private key file ('-': standard input, before the data)")
+        ->required();
     sign->footer("Example: cryptutil sign --private key.pem < data.txt");
     sign->callback([&] {
         const std::string pem = ReadFile(privateFile, true);
         CheckPrivateKey(pem, privateFile);
-        Print(createRSASignature(pem, ReadStdin()));
+        Print(createRSASignature(pem, input.TakeRest()));
     });
 
     auto* verify = app.add_subcommand("verify", "Check a signature of standard input; exit 0 if valid, 1 if not");
-    verify->add_option("--public", publicFile, "PEM public key file")->required();
-    verify->add_option("--signature", signature, "Signature text")->required();
-    verify->footer("Example: cryptutil verify --public pub.pem --signature \"$SIG\" < data.txt");
+    verify->add_option("--public", publicFile, "PEM public key file ('-': standard input, before the data)")
+        ->required();
+    auto* sigText = verify->add_option("--signature", signature, "Signature text");
+    verify->add_option("--signature-file", signatureFile, "File holding the signature text ('-': standard input)")
+        ->excludes(sigText);
+    verify->footer("Example: cryptutil verify --public pub.pem --signature-file data.sig < data.txt");
     verify->callback([&] {
+        if (signatureFile.empty() && sigText->count() == 0) {
+            throw UsageError("give the signature with --signature or --signature-file");
+        }
+        OneFromStdin({&publicFile, &signatureFile});
         const std::string pem = ReadFile(publicFile, true);
         CheckPublicKey(pem, publicFile);
-        const bool valid = verifyRSASignature(pem, TrimNewlines(signature), ReadStdin());
+        const std::string sig = signatureFile.empty() ? signature : ReadFile(signatureFile, false);
+        const bool valid = verifyRSASignature(pem, TrimNewlines(sig), input.TakeRest());
         Print(valid ? "valid" : "invalid");
         status = valid ? 0 : 1;
     });
@@ -239,15 +298,15 @@ int Run(int argc, char** argv) {
         ->footer("Example: printf abc | cryptutil hash")
         ->callback([&] {
             std::string digest(32, '\0');
-            hashData(ReadStdin(), Bytes(digest));
+            hashData(input.TakeRest(), Bytes(digest));
             Print(OPENSSL_hexstr2buf(digest));
         });
 
     auto* hex = app.add_subcommand("hex", "Hex text of standard input, or back");
     hex->require_subcommand(1);
-    hex->add_subcommand("encode", "Bytes to lowercase hex")->callback([&] { Print(OPENSSL_hexstr2buf(ReadStdin())); });
+    hex->add_subcommand("encode", "Bytes to lowercase hex")->callback([&] { Print(OPENSSL_hexstr2buf(input.TakeRest())); });
     hex->add_subcommand("decode", "Hex (either case) to bytes")->callback([&] {
-        std::cout << FromHexArg("standard input", ReadStdin());
+        std::cout << FromHexText<Failure>("standard input", input.TakeRest());
     });
     hex->footer("Example: printf hi | cryptutil hex encode | cryptutil hex decode");
 
@@ -278,21 +337,36 @@ int Run(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "cryptutil: " << e.what() << " (see --help)\n";
         return 2;
+    }
+    if (usage || app.get_subcommands().empty()) {
+        std::cout << app.get_formatter()->make_help(&app, "cryptutil", CLI::AppFormatMode::Normal);
     }
     return status;
 }
 
 }  // namespace
 
+// Output that could not be written (a full disk, a closed pipe) fails the command, as it does
+// for openssl and the coreutils.
+int Finish(int status) {
+    errno = 0;
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0) {
+        std::cerr << "cryptutil: cannot write the output: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
+        return 1;
+    }
+    return status;
+}
+
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     try {
-        const int status = Run(argc, argv);
-        std::cout.flush();
-        return status;
+        return Finish(Run(argc, argv));
     } catch (const UsageError& e) {
         std::cerr << "cryptutil: " << e.what() << '\n';
         return 2;
