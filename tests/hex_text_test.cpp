@@ -48,6 +48,11 @@ TEST(Hex, DecoderRejectsWhatIsNotHex) {
         {"4g41", "String is not valid hex: 'g' at index 1"},
         {" 4", "String is not valid hex: byte 0x20 at index 0"},
         {"+5", "String is not valid hex: '+' at index 0"},
+        {"!0", "String is not valid hex: '!' at index 0"},
+        {"0~", "String is not valid hex: '~' at index 1"},
+        {"\x7F"
+         "0",
+         "String is not valid hex: byte 0x7F at index 0"},
         {"0x", "String is not valid hex: 'x' at index 1"},
         {std::string("4\0", 2), "String is not valid hex: byte 0x00 at index 1"},
         {"00112233445566778899aabbccddeeGf", "String is not valid hex: 'G' at index 30"},

@@ -1,4 +1,4 @@
-// Wycheproof's RSA vectors, read from the shared tree or $CRYPTUTIL_TESTVECTORS.
+// Wycheproof's RSA vectors (tests/vectors).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,12 +12,11 @@ namespace {
 
 using testing_support::Unhex;
 
-// Calls `check(group, test)` for every test of the suite; skips when the file is absent.
+// Calls `check(group, test)` for every test of the suite.
 template <typename Check>
 void ForEachVector(const std::string& name, Check check) {
-    const auto path = testing_support::TestVectorFile("wycheproof/" + name);
-    if (!path) GTEST_SKIP() << "wycheproof/" << name << " not found: set CRYPTUTIL_TESTVECTORS to its parent directory";
-    std::ifstream in(*path);
+    std::ifstream in(testing_support::TestVectorFile("wycheproof/" + name));
+    ASSERT_TRUE(in) << "wycheproof/" << name << " is missing";
     const auto doc = nlohmann::json::parse(in);
     int count = 0;
     for (const auto& group : doc["testGroups"]) {

@@ -112,6 +112,23 @@ TEST(KeyWrap, Failures) {
                                                            {out, Keys().encryptedPkcs1},
                                                            {out, ""}};
     for (const auto& [text, key] : unwraps) EXPECT_EQ(Unwrap(text, key), "-1") << text << key;
+
+    // k - 1 bytes that are the same integer: a ciphertext whose first byte is 0, cut by one.
+    std::string leadingZero;
+    while (leadingZero.empty() || leadingZero[0] != '\0') {
+        ASSERT_EQ(EncryptKeyV2(U(secret), 32, Keys().publicKey, &out), 256);
+        leadingZero = FromTransportText(out);
+    }
+    ASSERT_EQ(Unwrap(Text(leadingZero), Keys().pkcs1), secret.substr(0, 32));
+    EXPECT_EQ(Unwrap(Text(leadingZero.substr(1)), Keys().pkcs1), "-1");
+}
+
+// Keys are found behind PEM blocks with other labels, as OpenSSL's own readers find them.
+TEST(KeyWrap, KeysBehindOtherBlocks) {
+    std::string secret(32, 'k'), text;
+    ASSERT_EQ(EncryptKeyV2(U(secret), 32, Keys().pkcs1Public + Keys().pkcs8 + Keys().publicKey, &text), 256);
+    EXPECT_EQ(Unwrap(text, Keys().publicKey + Keys().encryptedPkcs8 + Keys().pkcs1), secret);
+    EXPECT_EQ(Unwrap(text, Keys().publicKey + Keys().pkcs8), secret);
 }
 
 TEST(KeyWrap, RandomBytes) {
@@ -119,6 +136,19 @@ TEST(KeyWrap, RandomBytes) {
     GetRandomBytes(U(a), 32);
     GetRandomBytes(U(b), 32);
     EXPECT_NE(a, b);
+    // Exactly the count asked for: the last byte is drawn (four zero draws in a row: 2^-32) and
+    // the one after it is not.
+    for (int n = 1; n <= 40; ++n) {
+        bool lastDrawn = false;
+        for (int attempt = 0; attempt < 4 && !lastDrawn; ++attempt) {
+            std::string buf(static_cast<std::size_t>(n) + 1, '\0');
+            buf.back() = 'g';
+            GetRandomBytes(U(buf), n);
+            EXPECT_EQ(buf.back(), 'g') << n;
+            lastDrawn = buf[static_cast<std::size_t>(n) - 1] != '\0';
+        }
+        EXPECT_TRUE(lastDrawn) << n;
+    }
     GetRandomBytes(U(untouched), -4);
     GetRandomBytes(U(untouched), INT_MIN);
     EXPECT_EQ(untouched, "uuuu");
@@ -163,6 +193,15 @@ TEST(Signature, Failures) {
                                                          {Keys().publicKey, Text(bytes + '\0')},
                                                          {Keys().publicKey, "!!!!"}};
     for (const auto& [key, signature] : cases) EXPECT_FALSE(verifyRSASignature(key, signature, "data")) << signature;
+
+    // k - 1 bytes that are the same integer: a signature whose first byte is 0, cut by one.
+    std::string data, leadingZero;
+    for (int i = 0; leadingZero.empty() || leadingZero[0] != '\0'; ++i) {
+        data = "data " + std::to_string(i);
+        leadingZero = FromTransportText(createRSASignature(Keys().pkcs1, data));
+    }
+    ASSERT_TRUE(verifyRSASignature(Keys().publicKey, Text(leadingZero), data));
+    EXPECT_FALSE(verifyRSASignature(Keys().publicKey, Text(leadingZero.substr(1)), data));
 }
 
 // A key restricted to PSS wraps nothing and verifies no PKCS#1 v1.5 signature, even one its own

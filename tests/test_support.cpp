@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <random>
@@ -81,14 +80,8 @@ std::string ReferenceTransportText(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::filesystem::path> TestVectorFile(const std::string& relative) {
-    const char* env = std::getenv("CRYPTUTIL_TESTVECTORS");
-    for (const char* root : {env, CRYPTUTIL_SHARED_TESTVECTORS}) {
-        if (root != nullptr && std::filesystem::is_regular_file(std::filesystem::path(root) / relative)) {
-            return std::filesystem::path(root) / relative;
-        }
-    }
-    return std::nullopt;
+std::filesystem::path TestVectorFile(const std::string& relative) {
+    return std::filesystem::path(CRYPTUTIL_TESTVECTORS_DIR) / relative;
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,8 +20,8 @@ inline unsigned char* U(std::string& s) {
 // Transport text made with OpenSSL's base64 encoder, independent of the library's codec.
 std::string ReferenceTransportText(std::string_view bytes);
 
-// A public test-vector file from $CRYPTUTIL_TESTVECTORS or the shared tree beside the project.
-std::optional<std::filesystem::path> TestVectorFile(const std::string& relative);
+// A public test-vector file under tests/vectors.
+std::filesystem::path TestVectorFile(const std::string& relative);
 
 // RSA key pairs made with OpenSSL, cached per (bits, which), as PEM text in every form used.
 struct KeyPair {

@@ -41,6 +41,13 @@ TEST(TransportText, EscapingTables) {
                               {"%u0041", "A"},
                               {"%u00e9", "\xC3\xA9"},
                               {"%u20AC", "\xE2\x82\xAC"},
+                              {"%u007F", "\x7F"},
+                              {"%u0080", "\xC2\x80"},
+                              {"%u07FF", "\xDF\xBF"},
+                              {"%u0800", "\xE0\xA0\x80"},
+                              {"%uD7FF", "\xED\x9F\xBF"},
+                              {"%uD800", ""},
+                              {"%uE000", "\xEE\x80\x80"},
                               {"%uD83D", ""},
                               {"x%uDFFFy", "xy"},
                               {"%uFFFF", "\xEF\xBF\xBF"},
@@ -55,21 +62,33 @@ TEST(TransportText, EscapingTables) {
     for (const auto& c : unescapes) EXPECT_EQ(UrlUnescape(c.in), c.out) << c.in;
 }
 
-// Long inputs take the block paths; compare them with the rules applied one byte at a time.
+// Every length up to past 255 16-byte blocks (where per-lane counters would wrap), random bytes
+// and bytes that all need escaping, against the rules applied one byte at a time.
 TEST(TransportText, LongEscapesMatchBytewiseRules) {
-    for (std::size_t n = 0; n < 200; n += 3) {
-        std::string in = RandomBytes(n, static_cast<unsigned>(n));
-        std::replace(in.begin(), in.end(), '\0', '+');
-        std::string expected;
+    auto bytewise = [](const std::string& in) {
+        std::string out;
         for (const char c : in) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-            const bool escape =
-                static_cast<unsigned char>(c) >= 0x80 || std::string(" +\r\n',;").find(c) != std::string::npos;
-            expected += escape ? std::string(hex) : std::string(1, c);
+            const auto b = static_cast<unsigned char>(c);
+            if (b >= 0x80 || std::string(" +\r\n',;").find(c) != std::string::npos) {
+                out += '%';
+                out += "0123456789ABCDEF"[b >> 4];
+                out += "0123456789ABCDEF"[b & 15];
+            } else {
+                out += c;
+            }
         }
-        EXPECT_EQ(UrlEscape(in), expected);
-        EXPECT_EQ(UrlUnescape(expected), in);
+        return out;
+    };
+    const std::string random = RandomBytes(4200, 17), escapes = RandomBytes(4200, 18);
+    std::string allRandom = random, allEscapes;
+    for (char& c : allRandom) c = (c == '\0' || c == '%') ? '+' : c;  // NUL ends escaping; '%' is kept
+    for (const char c : escapes) allEscapes += " +\r\n',;\xFF"[static_cast<unsigned char>(c) % 8];
+    for (std::size_t n = 0; n <= 4200; ++n) {
+        for (const std::string* source : {&allRandom, &allEscapes}) {
+            const std::string in = source->substr(0, n), expected = bytewise(in);
+            ASSERT_TRUE(UrlEscape(in) == expected) << "length " << n;
+            ASSERT_TRUE(UrlUnescape(expected) == in) << "length " << n;
+        }
     }
 }
 
@@ -105,7 +124,10 @@ TEST(TransportText, RoundTripsAnyBytesAgainstAnIndependentEncoder) {
         }
     }
     EXPECT_EQ(FromTransportText("Zg%3D%3d"), "f");  // a general URL encoder's output
-    EXPECT_EQ(FromTransportText("Zg%3"), "");
+    // What is not transport text once unescaped reads as nothing: escaped line breaks included.
+    for (const std::string bad : {"Zg%3", "Zm9v%0AYmFy", "Zm9v%0D%0AYmFy", "Zm9vYmFy%0A", "Zm9v YmFy", "Zm9vYmE"}) {
+        EXPECT_EQ(FromTransportText(bad), "") << bad;
+    }
 }
 
 }  // namespace
