@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -111,6 +112,30 @@ TEST(TransportText, Base64) {
     // The flag: URL-safe alphabet for encoding, line breaks skipped for decoding.
     EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>("\xFB\xFF\xBF\x01"), 4, true), "-_-_AQ==");
     EXPECT_EQ(base64_decode("Zm9v\r\nYmFy\n", true), "foobar");
+}
+
+// The codec's block paths against OpenSSL's encoder at every length, and strict wherever a bad
+// character stands.
+TEST(TransportText, Base64BlocksMatchAnIndependentCodec) {
+    const std::string bytes = RandomBytes(4200, 23);
+    for (std::size_t n = 0; n <= 4200; ++n) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        std::string reference(4 * ((n + 2) / 3) + 1, '\0');
+        reference.resize(static_cast<std::size_t>(
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(reference.data()), p, static_cast<int>(n))));
+        const std::string text = base64_encode(p, n, false);
+        ASSERT_TRUE(text == reference) << "length " << n;
+        ASSERT_TRUE(base64_decode(text, false) == bytes.substr(0, n)) << "length " << n;
+    }
+    const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), 60, false);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        for (const char bad : {'-', '_', '=', '.', '@', '[', '`', '{', '\0', '\x80', '\n'}) {
+            if (bad == '=' && at + 1 == text.size()) continue;  // a valid padded quad
+            std::string broken = text;
+            broken[at] = bad;
+            EXPECT_EQ(base64_decode(broken, false), "") << at << " " << bad;
+        }
+    }
 }
 
 TEST(TransportText, RoundTripsAnyBytesAgainstAnIndependentEncoder) {

@@ -37,6 +37,62 @@ constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
 }
 constexpr auto kDecode = MakeDecodeTable();
 
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Sixteen characters per step in vector arithmetic: GCC and Clang vector extensions give SSE2 or
+// NEON code alike (the layout of 32-bit lanes is little-endian's; other targets take the scalar
+// code). The sextet shuffles follow Mula and Lemire's base64 work, with shifts for shuffles.
+#define CRYPTUTIL_BASE64_VECTORS 1
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Words4 = std::uint32_t __attribute__((vector_size(16)));
+
+// Encodes the 12 bytes at `in` (reads 13) as 16 characters of the standard alphabet at `out`.
+void Encode12(const unsigned char* in, char* out) {
+    std::uint32_t loads[4];
+    for (std::size_t k = 0; k < 4; ++k) std::memcpy(&loads[k], in + 3 * k, 4);
+    Words4 w;
+    std::memcpy(&w, loads, sizeof w);
+    // Lane k: bytes b0 b1 b2 (of 3k..3k+2) become the sextets b0>>2, b0:b1, b1:b2, b2&63.
+    const Words4 r = ((w >> 2) & 0x3F) | ((w << 12) & 0x3000) | ((w >> 4) & 0x0F00) | ((w << 10) & 0x3C0000) |
+                     ((w >> 6) & 0x030000) | ((w << 8) & 0x3F000000);
+    Bytes16 v;
+    std::memcpy(&v, &r, sizeof v);
+    // 'A' + v, then shifted for the ranges a-z, 0-9, '+' and '/' (byte arithmetic wraps).
+    const auto ge26 = reinterpret_cast<Bytes16>(v >= 26);
+    const auto ge52 = reinterpret_cast<Bytes16>(v >= 52);
+    const auto eq62 = reinterpret_cast<Bytes16>(v == 62);
+    const auto eq63 = reinterpret_cast<Bytes16>(v == 63);
+    const Bytes16 text = v + 65 + (ge26 & 6) + (ge52 & static_cast<unsigned char>(-75)) +
+                         (eq62 & static_cast<unsigned char>(-15)) + (eq63 & static_cast<unsigned char>(-12));
+    std::memcpy(out, &text, 16);
+}
+
+// Decodes 16 characters at `in` into 12 bytes at `out`; returns false if any is outside the
+// standard alphabet.
+bool Decode16(const unsigned char* in, unsigned char* out) {
+    Bytes16 c;
+    std::memcpy(&c, in, sizeof c);
+    const auto upper = reinterpret_cast<Bytes16>((c >= 'A') & (c <= 'Z'));
+    const auto lower = reinterpret_cast<Bytes16>((c >= 'a') & (c <= 'z'));
+    const auto digit = reinterpret_cast<Bytes16>((c >= '0') & (c <= '9'));
+    const auto plus = reinterpret_cast<Bytes16>(c == '+');
+    const auto slash = reinterpret_cast<Bytes16>(c == '/');
+    const Bytes16 valid = upper | lower | digit | plus | slash;
+    std::uint64_t halves[2];
+    std::memcpy(halves, &valid, sizeof halves);
+    if ((halves[0] & halves[1]) != ~std::uint64_t{0}) return false;
+    const Bytes16 v = ((c - 'A') & upper) | ((c - 71) & lower) | ((c + 4) & digit) | (62 & plus) | (63 & slash);
+    Words4 u;
+    std::memcpy(&u, &v, sizeof u);
+    // Lane k: sextets s0..s3 become the bytes s0:s1, s1:s2, s2:s3 in its low three bytes.
+    const Words4 w = ((u & 0x3F) << 2) | ((u >> 12) & 0x3) | ((u << 4) & 0xF000) | ((u >> 10) & 0xF00) |
+                     ((u << 6) & 0xC00000) | ((u >> 8) & 0x3F0000);
+    unsigned char bytes[16];
+    std::memcpy(bytes, &w, sizeof bytes);
+    for (std::size_t k = 0; k < 4; ++k) std::memcpy(out + 3 * k, bytes + 4 * k, 3);
+    return true;
+}
+#endif
+
 std::string Decode(const char* s, std::size_t n) {
     if (n % 4 != 0) return {};
     if (n == 0) return {};
@@ -48,7 +104,13 @@ std::string Decode(const char* s, std::size_t n) {
     const auto* in = reinterpret_cast<const unsigned char*>(s);
     const std::size_t full = (pad != 0) ? n - 4 : n;  // quads without padding
     std::uint8_t bad = 0;
-    for (std::size_t i = 0; i < full; i += 4) {
+    std::size_t i = 0;
+#if defined(CRYPTUTIL_BASE64_VECTORS)
+    for (; i + 16 <= full; i += 16, o += 12) {
+        if (!Decode16(in + i, o)) return {};
+    }
+#endif
+    for (; i < full; i += 4) {
         const std::uint8_t a = kDecode[in[i]], b = kDecode[in[i + 1]], c = kDecode[in[i + 2]], d = kDecode[in[i + 3]];
         bad |= static_cast<std::uint8_t>(a | b | c | d);  // any 0xFF sets bit 7+; valid values < 64
         const std::uint32_t v =
@@ -80,6 +142,11 @@ std::string base64_encode(unsigned char const* bytes, std::size_t len, bool url)
     const PairTable& pairs = url ? kUrlPairs : kStdPairs;
     // Twelve bytes in, sixteen characters out per step, through locals so that no store can alias
     // the input or the table.
+#if defined(CRYPTUTIL_BASE64_VECTORS)
+    if (!url) {
+        for (; i + 16 <= len; i += 12, o += 16) Encode12(bytes + i, o);
+    }
+#endif
     for (; i + 12 <= len; i += 12, o += 16) {
         unsigned char in[12];
         std::memcpy(in, bytes + i, 12);
