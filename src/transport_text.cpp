@@ -47,12 +47,6 @@ Bytes16 EscapeLanes(const unsigned char* p) {
                                      (v == ',') | (v == ';'));
 }
 
-bool AnyLane(Bytes16 v) {
-    std::uint64_t half[2];
-    std::memcpy(half, &v, sizeof half);
-    return (half[0] | half[1]) != 0;
-}
-
 // Sum of the 16 byte lanes.
 std::size_t SumLanes(Bytes16 v) {
     std::uint64_t half[2];
@@ -76,23 +70,48 @@ std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
     return count;
 }
 
-bool BlockIsClean(const unsigned char* p) {
-    return !AnyLane(EscapeLanes(p));
+#endif
+
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Bit k set where byte k of the 16 at p needs escaping: the top bit of each lane gathered by one
+// multiplication per half (lane k is byte k of a little-endian word).
+unsigned EscapeMask16(const unsigned char* p) {
+    const Bytes16 lanes = EscapeLanes(p);
+    std::uint64_t half[2];
+    std::memcpy(half, &lanes, sizeof half);
+    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL, kGather = 0x0002040810204081ULL;
+    return static_cast<unsigned>(((half[0] & kTopBits) * kGather) >> 56) |
+           (static_cast<unsigned>(((half[1] & kTopBits) * kGather) >> 56) << 8);
 }
 #else
+unsigned EscapeMask16(const unsigned char* p) {
+    unsigned mask = 0;
+    for (unsigned k = 0; k < 16; ++k) mask |= NeedsEscape(p[k]) ? 1U << k : 0U;
+    return mask;
+}
+#endif
+
+#if !defined(__GNUC__)
 std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < n; ++i) count += NeedsEscape(p[i]) ? 1U : 0U;
     return count;
 }
 
-bool BlockIsClean(const unsigned char* p) {
-    for (int k = 0; k < 16; ++k) {
-        if (NeedsEscape(p[k])) return false;
-    }
-    return true;
-}
 #endif
+
+// Copies the `len` (< 16) bytes ending at src + srcEnd to end at dst + dstEnd. One 16-byte move
+// when the 16 - len bytes it also writes below the destination are free: in place, those must lie
+// above the unread source (which ends at `unread`), and both ranges must stay within the buffers.
+void CopyRun(const char* src, std::size_t srcEnd, char* dst, std::size_t dstEnd, std::size_t len, std::size_t unread) {
+    if (srcEnd >= 16 && (dst != src || dstEnd >= unread + 16)) {
+        char block[16];
+        std::memcpy(block, src + srcEnd - 16, 16);
+        std::memcpy(dst + dstEnd - 16, block, 16);
+    } else {
+        std::memmove(dst + dstEnd - len, src + srcEnd - len, len);
+    }
+}
 
 // Writes the escaped form of src[0, n), which holds `escapes` bytes to escape, ending at
 // dst + n + 2 * escapes, working from the back. dst may equal src: every write lands at or after
@@ -100,19 +119,33 @@ bool BlockIsClean(const unsigned char* p) {
 void ExpandFromBack(const char* src, std::size_t n, char* dst, std::size_t escapes) {
     std::size_t r = n;                // bytes of src not yet written
     std::size_t w = n + 2 * escapes;  // end of what is left to write
-    while (escapes != 0) {
-        if (r >= 16 && BlockIsClean(reinterpret_cast<const unsigned char*>(src + r - 16))) {
-            std::memmove(dst + w - 16, src + r - 16, 16);
-            r -= 16;
-            w -= 16;
-            continue;
+    auto putEscape = [&](unsigned char b) {
+        w -= 3;
+        dst[w] = '%';
+        dst[w + 1] = kHexUpperDigits[b >> 4];
+        dst[w + 2] = kHexUpperDigits[b & 0x0F];
+        --escapes;
+    };
+    while (escapes != 0 && r >= 16) {
+        const std::size_t base = r - 16;
+        unsigned mask = EscapeMask16(reinterpret_cast<const unsigned char*>(src + base));
+        std::size_t end = 16;  // bytes of this block below `end` are still to be written
+        while (mask != 0) {
+            const auto k = static_cast<std::size_t>(31 - __builtin_clz(mask));
+            mask &= ~(1U << k);
+            CopyRun(src, base + end, dst, w, end - k - 1, base + k + 1);
+            w -= end - k - 1;
+            putEscape(static_cast<unsigned char>(src[base + k]));
+            end = k;
         }
+        CopyRun(src, base + end, dst, w, end, base);
+        w -= end;
+        r = base;
+    }
+    while (escapes != 0) {
         const auto b = static_cast<unsigned char>(src[--r]);
         if (NeedsEscape(b)) {
-            dst[--w] = kHexUpperDigits[b & 0x0F];
-            dst[--w] = kHexUpperDigits[b >> 4];
-            dst[--w] = '%';
-            --escapes;
+            putEscape(b);
         } else {
             dst[--w] = static_cast<char>(b);
         }

@@ -66,8 +66,8 @@ void Encode12(const unsigned char* in, char* out) {
     std::memcpy(out, &text, 16);
 }
 
-// Decodes 16 characters at `in` into 12 bytes at `out`; returns false if any is outside the
-// standard alphabet.
+// Decodes 16 characters at `in` into 12 bytes at `out` (writing 13); returns false if any is
+// outside the standard alphabet.
 bool Decode16(const unsigned char* in, unsigned char* out) {
     Bytes16 c;
     std::memcpy(&c, in, sizeof c);
@@ -86,9 +86,11 @@ bool Decode16(const unsigned char* in, unsigned char* out) {
     // Lane k: sextets s0..s3 become the bytes s0:s1, s1:s2, s2:s3 in its low three bytes.
     const Words4 w = ((u & 0x3F) << 2) | ((u >> 12) & 0x3) | ((u << 4) & 0xF000) | ((u >> 10) & 0xF00) |
                      ((u << 6) & 0xC00000) | ((u >> 8) & 0x3F0000);
-    unsigned char bytes[16];
-    std::memcpy(bytes, &w, sizeof bytes);
-    for (std::size_t k = 0; k < 4; ++k) std::memcpy(out + 3 * k, bytes + 4 * k, 3);
+    std::uint32_t words[4];
+    std::memcpy(words, &w, sizeof words);
+    // Four-byte stores 3 apart: the fourth byte of each is overwritten by the next, and the last
+    // lands on the byte after these 12, which the caller guarantees is output still to be written.
+    for (std::size_t k = 0; k < 4; ++k) std::memcpy(out + 3 * k, &words[k], 4);
     return true;
 }
 #endif
@@ -106,7 +108,7 @@ std::string Decode(const char* s, std::size_t n) {
     std::uint8_t bad = 0;
     std::size_t i = 0;
 #if defined(CRYPTUTIL_BASE64_VECTORS)
-    for (; i + 16 <= full; i += 16, o += 12) {
+    for (; i + 16 <= full && i + 16 < n; i += 16, o += 12) {  // at least one quad follows
         if (!Decode16(in + i, o)) return {};
     }
 #endif
