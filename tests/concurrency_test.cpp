@@ -43,8 +43,6 @@ TEST(Concurrency, EveryFamilyFromFourThreads) {
             const int n = DecryptKeyV2(round % 2 == 0 ? wrapped : sharedWrapped, keys.pkcs1,
                                        reinterpret_cast<unsigned char*>(secret.data()));
             check(n == 32 && secret.compare(0, 32, aesKey) == 0);
-            std::string fresh(16, '\0');
-            GetRandomBytes(reinterpret_cast<unsigned char*>(fresh.data()), 16);
 
             check(createRSASignature(keys.pkcs1, message) == sharedSignature);
             check(verifyRSASignature(keys.publicKey, sharedSignature, message));
@@ -52,16 +50,13 @@ TEST(Concurrency, EveryFamilyFromFourThreads) {
 
             check(bytes_to_hex_string(bytes) == expectedHex);
             check(OPENSSL_buf2hexstr(OPENSSL_hexstr2buf(message)) == message);
-            check(chararr_to_hex(bytes.data(), static_cast<int>(bytes.size())).size() == 2000);
-            check(FromHex(ToHex(11)) == 11);
 
             std::string error;
             create_error("E1", "m\xC3\xA9", error);
             check(error == expectedError);
             nlohmann::json j;
-            create_error_response("E1", "m", j);
-            check(j["status_code"] == "ng");
-            check(currentISO8601TimeUTC().size() == 25);
+            create_error_response("E1", "m\xC3\xA9", j);
+            check(j.dump() == expectedError);
         }
     };
     std::vector<std::thread> threads;

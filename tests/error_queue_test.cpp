@@ -2,8 +2,6 @@
 // OpenSSL for TLS on the same thread classifies its own failures by that queue.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <functional>
 #include <string>
@@ -15,25 +13,13 @@ namespace {
 
 using testing_support::U;
 
-std::string EcPublicKey() {
-    EVP_PKEY* k = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PUBKEY(bio, k);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    std::string pem(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
-    EVP_PKEY_free(k);
-    return pem;
-}
-
 TEST(ErrorQueue, LeftAsTheCallerHadIt) {
     const auto& keys = testing_support::RsaKeys(2048);
     const auto& other = testing_support::RsaKeys(2048, 1);
     std::string aes = testing_support::RandomBytes(32, 7), text, wrapped;
     ASSERT_GT(EncryptMessage("m", U(aes), 32, &text), 0);
     ASSERT_EQ(EncryptKeyV2(U(aes), 32, keys.publicKey, &wrapped), 256);
-    const std::string sig = createRSASignature(keys.pkcs1, "data"), ec = EcPublicKey();
+    const std::string sig = createRSASignature(keys.pkcs1, "data"), ec = testing_support::EcPublicKey();
     unsigned char out[256];
     std::string s;
     const std::pair<const char*, std::function<void()>> calls[] = {

@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <climits>
 #include <string>
@@ -22,47 +18,6 @@ const KeyPair& Keys(unsigned bits = 2048, int which = 0) {
 }
 std::string Text(std::string bytes) {
     return testing_support::ReferenceTransportText(bytes);
-}
-
-std::string EcPublicKey() {
-    EVP_PKEY* k = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PUBKEY(bio, k);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    std::string pem(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
-    EVP_PKEY_free(k);
-    return pem;
-}
-
-// An RSA-PSS key pair (restricted to PSS): its public key, and the same private key as plain
-// PKCS #1, which carries no restriction.
-std::pair<std::string, std::string> PssKeys() {
-    EVP_PKEY* k = nullptr;
-    EVP_PKEY_CTX* gen = EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr);
-    EVP_PKEY_keygen_init(gen);
-    EVP_PKEY_CTX_set_rsa_keygen_bits(gen, 2048);
-    EVP_PKEY_generate(gen, &k);
-    EVP_PKEY_CTX_free(gen);
-    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(k);
-    const unsigned char* inner = nullptr;
-    int innerLen = 0;
-    PKCS8_pkey_get0(nullptr, &inner, &innerLen, nullptr, p8);
-    auto pem = [](auto write) {
-        BIO* bio = BIO_new(BIO_s_mem());
-        write(bio);
-        char* data = nullptr;
-        const long len = BIO_get_mem_data(bio, &data);
-        std::string out(data, static_cast<std::size_t>(len));
-        BIO_free(bio);
-        return out;
-    };
-    auto keys = std::make_pair(pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); }),
-                               pem([&](BIO* b) { PEM_write_bio(b, "RSA PRIVATE KEY", "", inner, innerLen); }));
-    PKCS8_PRIV_KEY_INFO_free(p8);
-    EVP_PKEY_free(k);
-    return keys;
 }
 
 // Unwraps into a buffer whose bytes past k must stay untouched; "-1" on failure.
@@ -93,9 +48,12 @@ TEST(KeyWrap, RoundTripsAcrossSizesAndKeyForms) {
 
 TEST(KeyWrap, Failures) {
     std::string secret(215, 'x'), out = "kept";
-    const std::pair<int, std::string> wraps[] = {{215, Keys().publicKey},  {-1, Keys().publicKey},
-                                                 {32, Keys().pkcs1Public}, {32, Keys().pkcs8},
-                                                 {32, EcPublicKey()},      {32, "not PEM"}};
+    const std::pair<int, std::string> wraps[] = {{215, Keys().publicKey},
+                                                 {-1, Keys().publicKey},
+                                                 {32, Keys().pkcs1Public},
+                                                 {32, Keys().pkcs8},
+                                                 {32, testing_support::EcPublicKey()},
+                                                 {32, "not PEM"}};
     for (const auto& [size, key] : wraps) EXPECT_EQ(EncryptKeyV2(U(secret), size, key, &out), -1) << key;
     EXPECT_EQ(out, "kept");
 
@@ -207,7 +165,7 @@ TEST(Signature, Failures) {
 // A key restricted to PSS wraps nothing and verifies no PKCS#1 v1.5 signature, even one its own
 // private half made (as `openssl dgst -verify` refuses it).
 TEST(Signature, PssKeysAreRefused) {
-    const auto [pssPublic, pssPkcs1] = PssKeys();
+    const auto [pssPublic, pssPkcs1] = testing_support::PssKeys();
     ASSERT_NE(pssPkcs1.find("BEGIN RSA PRIVATE KEY"), std::string::npos);
     const std::string sig = createRSASignature(pssPkcs1, "data");
     ASSERT_FALSE(sig.empty());

@@ -3,6 +3,8 @@
 #include <openssl/encoder.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <map>
 #include <mutex>
@@ -82,6 +84,31 @@ std::string ReferenceTransportText(std::string_view bytes) {
 
 std::filesystem::path TestVectorFile(const std::string& relative) {
     return std::filesystem::path(CRYPTUTIL_TESTVECTORS_DIR) / relative;
+}
+
+std::string EcPublicKey() {
+    EVP_PKEY* k = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    std::string pem = Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); });
+    EVP_PKEY_free(k);
+    return pem;
+}
+
+std::pair<std::string, std::string> PssKeys() {
+    EVP_PKEY* k = nullptr;
+    EVP_PKEY_CTX* gen = EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr);
+    EVP_PKEY_keygen_init(gen);
+    EVP_PKEY_CTX_set_rsa_keygen_bits(gen, 2048);
+    EVP_PKEY_generate(gen, &k);
+    EVP_PKEY_CTX_free(gen);
+    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(k);
+    const unsigned char* inner = nullptr;
+    int innerLen = 0;
+    PKCS8_pkey_get0(nullptr, &inner, &innerLen, nullptr, p8);
+    auto keys = std::make_pair(Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); }),
+                               Pem([&](BIO* b) { PEM_write_bio(b, "RSA PRIVATE KEY", "", inner, innerLen); }));
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    EVP_PKEY_free(k);
+    return keys;
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace testing_support {
 
@@ -28,6 +29,13 @@ struct KeyPair {
     std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1;
 };
 const KeyPair& RsaKeys(unsigned bits, int which = 0);
+
+// A P-256 public key as PEM: a key that is not RSA.
+std::string EcPublicKey();
+
+// An RSA-PSS key pair (restricted to PSS): its public key, and the same private key as plain
+// PKCS #1, which carries no restriction.
+std::pair<std::string, std::string> PssKeys();
 
 }  // namespace testing_support
 
