@@ -2,18 +2,7 @@
 # (no tool, tests or their dependencies), installed from there and consumed with find_package,
 # and the symbols a shared build exports.
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=... -DNM=... [-DTOOLCHAIN=... -DEMULATOR=...] -P packaging_test.cmake
-file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-set(common -G ${GENERATOR})
-if(TOOLCHAIN)
-  list(APPEND common -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
-endif()
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGV}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../script_support.cmake)
 # The names a shared library exports (C++ names without their argument lists).
 function(exported_names lib out)
   execute_process(COMMAND ${NM} -D --defined-only -C ${lib} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
