@@ -3,7 +3,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -66,7 +65,7 @@ bool ValidPadding(const unsigned char* data, std::size_t len) {
 }
 
 // Appends `n` bytes to `out` with the strong guarantee. When `out` must move to a larger buffer,
-// the old one is wiped first: it may hold messages decrypted by earlier calls.
+// the old one is wiped before it is released: it may hold messages decrypted by earlier calls.
 void AppendWiping(std::string& out, const char* bytes, std::size_t n) {
     if (out.capacity() - out.size() >= n) {
         out.append(bytes, n);
