@@ -108,9 +108,10 @@ std::string FromHexText(const std::string& what, const std::string& hex) {
 
 std::string AesKey(const std::string& hex, const std::string& file) {
     if (hex.empty() == file.empty()) throw UsageError("give the AES key with exactly one of --key and --key-file");
-    std::string key = hex.empty() ? FromHexText<UsageError>(file == "-" ? "the key on standard input" : "the key in " + file,
-                                                            ReadFile(file, false))
-                                  : FromHexText<UsageError>("--key", hex);
+    std::string key = hex.empty()
+                          ? FromHexText<UsageError>(file == "-" ? "the key on standard input" : "the key in " + file,
+                                                    ReadFile(file, false))
+                          : FromHexText<UsageError>("--key", hex);
     if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
         throw UsageError("an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size()));
     }
@@ -211,7 +212,8 @@ int Run(int argc, char** argv) {
     auto aesCommand = [&](const char* name, const char* what, const char* example) {
         auto* cmd = app.add_subcommand(name, what);
         cmd->add_option("--key", keyHex, "AES key as hex (16, 24 or 32 bytes)");
-        cmd->add_option("--key-file", keyFile, "File holding the AES key as hex ('-': the first line of standard input)");
+        cmd->add_option("--key-file", keyFile,
+                        "File holding the AES key as hex ('-': the first line of standard input)");
         cmd->footer(std::string("Example: ") + example);
         return cmd;
     };
@@ -304,7 +306,9 @@ int Run(int argc, char** argv) {
 
     auto* hex = app.add_subcommand("hex", "Hex text of standard input, or back");
     hex->require_subcommand(1);
-    hex->add_subcommand("encode", "Bytes to lowercase hex")->callback([&] { Print(OPENSSL_hexstr2buf(input.TakeRest())); });
+    hex->add_subcommand("encode", "Bytes to lowercase hex")->callback([&] {
+        Print(OPENSSL_hexstr2buf(input.TakeRest()));
+    });
     hex->add_subcommand("decode", "Hex (either case) to bytes")->callback([&] {
         std::cout << FromHexText<Failure>("standard input", input.TakeRest());
     });
