@@ -22,9 +22,7 @@ std::string createRSASignature(const std::string& privatePem, const std::string&
         std::string sig(k, '\0');
         auto* dst = reinterpret_cast<unsigned char*>(sig.data());
         if (!cryptutil::detail::SignSha256(*key, digest, dst)) return std::string();
-        std::string text;
-        cryptutil::detail::ToTransportText(dst, k, text, [] {});
-        return text;
+        return cryptutil::detail::ToTransportText(dst, k);
     });
 }
 

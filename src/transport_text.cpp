@@ -33,10 +33,9 @@ constexpr bool NeedsEscape(unsigned char b) {
     return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
 }
 
-#if defined(__GNUC__)
-// 16 bytes at a time: GCC and Clang vector extensions give SSE2 or NEON code alike (and plain
-// scalar code where there is no vector unit). Base64 text has an escape only every 64 characters
-// or so, so the scan dominates.
+// 16 bytes at a time: GCC and Clang vector extensions (which this file needs, like its bit
+// builtins) give SSE2 or NEON code alike, and plain scalar code where there is no vector unit. Base64 text has an
+// escape only every 64 characters or so, so the scan dominates.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
 
 // 0xFF in each lane whose byte needs escaping, else 0.
@@ -70,9 +69,7 @@ std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
     return count;
 }
 
-#endif
-
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 // Bit k set where byte k of the 16 at p needs escaping: the top bit of each lane gathered by one
 // multiplication per half (lane k is byte k of a little-endian word).
 unsigned EscapeMask16(const unsigned char* p) {
@@ -89,15 +86,6 @@ unsigned EscapeMask16(const unsigned char* p) {
     for (unsigned k = 0; k < 16; ++k) mask |= NeedsEscape(p[k]) ? 1U << k : 0U;
     return mask;
 }
-#endif
-
-#if !defined(__GNUC__)
-std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < n; ++i) count += NeedsEscape(p[i]) ? 1U : 0U;
-    return count;
-}
-
 #endif
 
 // Copies the `len` (< 16) bytes ending at src + srcEnd to end at dst + dstEnd. One 16-byte move
