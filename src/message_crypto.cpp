@@ -1,11 +1,12 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "api_boundary.h"
 #include "cryptutil/PKCS7.h"
@@ -15,14 +16,12 @@
 namespace {
 
 using cryptutil::detail::Guarded;
+using cryptutil::detail::TransportTextReader;
 using cryptutil::detail::WipeOnExit;
 
 constexpr std::uint8_t kPadBlock = BLOCK_SIZE_256_BIT;
 constexpr std::size_t kAesBlock = 16;
 
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* c) const noexcept { EVP_CIPHER_CTX_free(c); }
-};
 struct PaddedFree {
     void operator()(PKCS7_Padding* p) const noexcept { freePaddingResult(p); }
 };
@@ -41,17 +40,24 @@ const EVP_CIPHER* CipherFor(int keySize) {
     }
 }
 
-// Runs AES-ECB over `len` bytes (a multiple of 16, at most INT_MAX) in place.
-bool EcbInPlace(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt, unsigned char* data,
-                std::size_t len) {
-    const std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return false;
+struct CipherCtxFree {
+    void operator()(EVP_CIPHER_CTX* c) const noexcept { EVP_CIPHER_CTX_free(c); }
+};
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+
+// An AES-ECB context without padding: the caller passes whole blocks.
+CipherCtx NewEcb(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt) {
+    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return nullptr;
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    int out = 0;
-    if (EVP_CipherUpdate(ctx.get(), data, &out, data, static_cast<int>(len)) != 1) return false;
-    int tail = 0;
-    return EVP_CipherFinal_ex(ctx.get(), data + out, &tail) == 1 &&
-           static_cast<std::size_t>(out) + static_cast<std::size_t>(tail) == len;
+    return ctx;
+}
+
+// Runs the context over `len` bytes (whole blocks, at most INT_MAX); `out` may equal `in`.
+bool Ecb(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out) {
+    int written = 0;
+    return EVP_CipherUpdate(ctx, out, &written, in, static_cast<int>(len)) == 1 &&
+           static_cast<std::size_t>(written) == len;
 }
 
 // PKCS#7 as this protocol accepts it: pad length 1..32, every pad byte equal to it. A peer that
@@ -64,19 +70,53 @@ bool ValidPadding(const unsigned char* data, std::size_t len) {
     return diff == 0;
 }
 
-// Appends `n` bytes to `out` with the strong guarantee. When `out` must move to a larger buffer,
-// the old one is wiped before it is released: it may hold messages decrypted by earlier calls.
-void AppendWiping(std::string& out, const char* bytes, std::size_t n) {
-    if (out.capacity() - out.size() >= n) {
-        out.append(bytes, n);
-        return;
+// Wipes data[from, len) when the scope ends: the part of a buffer still in clear.
+struct WipeFrom {
+    unsigned char* data;
+    std::size_t len;
+    const std::size_t& from;
+    ~WipeFrom() {
+        if (len > from) cryptutil::detail::Wipe(data + from, len - from);
     }
-    std::string grown;
-    grown.reserve(out.size() + n);
-    grown.append(out).append(bytes, n);
-    out.swap(grown);
-    const WipeOnExit wipeOld(grown);  // now the old buffer
+};
+
+constexpr std::size_t kBad = SIZE_MAX;
+
+// Checks and removes the padding of `len` deciphered bytes: returns the message's length (the
+// message stays at `data`), or kBad.
+std::size_t Unpad(unsigned char* data, std::size_t len) {
+    if (len == 0 || !ValidPadding(data, len)) return kBad;
+    const Unpadded plain(removePadding(data, len));
+    if (!plain || plain->dataLengthWithoutPadding >= len) return kBad;
+    const auto messageLen = static_cast<std::size_t>(plain->dataLengthWithoutPadding);
+    if (plain->dataWithoutPadding != data) std::memmove(data, plain->dataWithoutPadding, messageLen);
+    return messageLen;
 }
+
+// What a call appends to a string behind its old content, until committed: wiped and cut off
+// again on every other path.
+class Appended {
+public:
+    Appended(std::string& s, std::size_t base) noexcept : s_(s), base_(base) {}
+    ~Appended() {
+        if (committed_) return;
+        cryptutil::detail::Wipe(s_.data() + base_, s_.size() - base_);
+        s_.resize(base_);
+    }
+    Appended(const Appended&) = delete;
+    Appended& operator=(const Appended&) = delete;
+
+    unsigned char* At(std::size_t offset) noexcept { return reinterpret_cast<unsigned char*>(s_.data()) + base_ + offset; }
+    void Commit(std::size_t n) noexcept {
+        s_.resize(base_ + n);
+        committed_ = true;
+    }
+
+private:
+    std::string& s_;
+    std::size_t base_;
+    bool committed_ = false;
+};
 
 }  // namespace
 
@@ -86,21 +126,31 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
         const EVP_CIPHER* cipher = CipherFor(keySize);
         if (cipher == nullptr || key == nullptr || encryptedMessage == nullptr) return -1;
         if (plaintextStr.size() > static_cast<std::size_t>(INT_MAX) - kPadBlock) return -1;
+        const CipherCtx ctx = NewEcb(cipher, key, true);
+        if (!ctx) return -1;
 
-        // The padding record's buffer is the one working buffer: padded, enciphered in place and
-        // encoded from there. The plaintext copy is wiped and released as soon as it is copied.
+        // The padding record's buffer is the one working buffer: padded, then enciphered in place a
+        // piece at a time, each piece encoded while still in cache. The plaintext copy is wiped
+        // and released as soon as it is copied.
         Padded padded(addPadding(plaintextStr.data(), plaintextStr.size(), kPadBlock));
         if (!padded) return -1;
         const std::size_t plainLen = plaintextStr.size();
-        OPENSSL_cleanse(plaintextStr.data(), plainLen);
+        cryptutil::detail::Wipe(plaintextStr.data(), plainLen);
         std::string().swap(plaintextStr);
         const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
         if (len == 0 || len % kPadBlock != 0 || len < plainLen || len - plainLen > kPadBlock) return -1;
         auto* data = static_cast<unsigned char*>(padded->dataWithPadding);
-
-        if (!EcbInPlace(cipher, key, true, data, len)) return -1;
-        cryptutil::detail::ToTransportText(data, len, *encryptedMessage, [&] { padded.reset(); });
-        return static_cast<int>(len);
+        std::size_t enciphered = 0;
+        const WipeFrom stillPlain{data, len, enciphered};  // ciphertext is public
+        const bool done = cryptutil::detail::ToTransportText(
+            len, *encryptedMessage,
+            [&](std::size_t offset, std::size_t n) -> const unsigned char* {
+                if (!Ecb(ctx.get(), data + offset, n, data + offset)) return nullptr;
+                enciphered = offset + n;
+                return data + offset;
+            },
+            [&] { padded.reset(); });  // all enciphered and encoded: stillPlain has nothing left to do
+        return done ? static_cast<int>(len) : -1;
     });
 }
 
@@ -108,25 +158,54 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
     return Guarded(-1, [&] {
         const EVP_CIPHER* cipher = CipherFor(keySize);
         if (cipher == nullptr || key == nullptr || decrypted == nullptr) return -1;
+        const CipherCtx ctx = NewEcb(cipher, key, false);
+        if (!ctx) return -1;
+        const std::size_t maxBytes = TransportTextReader::MaxBytes(encryptedMessage);
+        TransportTextReader reader(std::move(encryptedMessage));
+        std::string piece;
+        if (!reader.Next(piece)) return -1;
 
-        std::string bytes = cryptutil::detail::FromTransportText(std::move(encryptedMessage));
-        WipeOnExit wipeBytes(bytes);  // plaintext once decrypted, on every path
-        const std::size_t len = bytes.size();
-        if (len == 0 || len % kAesBlock != 0 || len > static_cast<std::size_t>(INT_MAX)) return -1;
-        auto* data = reinterpret_cast<unsigned char*>(bytes.data());
-
-        if (!EcbInPlace(cipher, key, false, data, len) || !ValidPadding(data, len)) return -1;
-        const Unpadded plain(removePadding(data, len));
-        if (!plain || plain->dataLengthWithoutPadding >= len) return -1;
-        const auto* message = static_cast<const char*>(plain->dataWithoutPadding);
-        const auto messageLen = static_cast<std::size_t>(plain->dataLengthWithoutPadding);
-        if (decrypted->empty() && decrypted->capacity() < messageLen && message == bytes.data()) {
-            // The working buffer becomes the output: no copy of the message is made.
-            bytes.resize(messageLen);
-            decrypted->swap(bytes);
+        if (reader.Done() && decrypted->empty() && decrypted->capacity() < piece.size()) {
+            // All in one piece, and nothing in *decrypted to keep: the piece is deciphered in place
+            // and becomes the output, so no other buffer of the message's size is made.
+            WipeOnExit wipePiece(piece);
+            auto* data = reinterpret_cast<unsigned char*>(piece.data());
+            if (piece.size() % kAesBlock != 0 || !Ecb(ctx.get(), data, piece.size(), data)) return -1;
+            const std::size_t messageLen = Unpad(data, piece.size());
+            if (messageLen == kBad) return -1;
+            piece.resize(messageLen);
+            decrypted->swap(piece);
             return 0;
         }
-        AppendWiping(*decrypted, message, messageLen);
+
+        // Otherwise deciphered piece by piece straight behind what *decrypted holds: in its own
+        // buffer when that has room, else in a larger one that takes its content over (the old
+        // buffer is wiped once released: it may hold earlier messages).
+        const std::size_t base = decrypted->size();
+        const std::size_t room = reader.Done() ? piece.size() : std::min(maxBytes, std::size_t{INT_MAX});
+        std::string grown;
+        const WipeOnExit wipeGrown(grown);
+        std::string* target = decrypted;
+        if (decrypted->capacity() - base < room) {
+            grown.reserve(base + room);
+            grown = *decrypted;
+            target = &grown;
+        }
+        Appended message(*target, base);
+        std::size_t len = 0;
+        do {
+            if (piece.size() % kAesBlock != 0 || piece.size() > static_cast<std::size_t>(INT_MAX) - len) return -1;
+            target->resize(base + len + piece.size());  // within capacity
+            if (!Ecb(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), message.At(len))) {
+                return -1;
+            }
+            len += piece.size();
+        } while (reader.Next(piece));
+        if (reader.Failed()) return -1;
+        const std::size_t messageLen = Unpad(message.At(0), len);
+        if (messageLen == kBad) return -1;
+        message.Commit(messageLen);
+        if (target == &grown) decrypted->swap(grown);
         return 0;
     });
 }

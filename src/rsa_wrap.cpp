@@ -34,7 +34,7 @@ int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publi
             static_cast<int>(k)) {
             return -1;
         }
-        cryptutil::detail::ToTransportText(dst, k, *out, [] {});
+        cryptutil::detail::ToTransportText(dst, k, *out);
         return static_cast<int>(k);
     });
 }
@@ -45,7 +45,7 @@ int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* o
         if (out == nullptr) return -1;
         const auto key = cryptutil::detail::ReadRsaPrivateKey(privateKey);
         if (!key) return -1;
-        const std::string wrapped = cryptutil::detail::FromTransportText(std::move(encrypted));
+        const std::string wrapped = cryptutil::detail::FromTransportText(encrypted);
         // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
         if (wrapped.size() != cryptutil::detail::ModulusBytes(*key)) return -1;
         return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),

@@ -1,13 +1,128 @@
 #include "transport_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cryptutil/base64.h"
 #include "hex_digits.h"
 
 namespace cryptutil::detail {
 namespace {
+
+// 16 bytes at a time: GCC and Clang vector extensions (which this file needs, like its bit
+// builtins) give SSE2 or NEON code alike, and plain scalar code where there is no vector unit.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Signed16 = signed char __attribute__((vector_size(16)));
+
+Bytes16 Load16(const char* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store16(char* p, Bytes16 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <typename Lanes>
+unsigned Bits(Lanes lanes) {
+#if defined(__SSE2__)
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)));
+#else
+    std::uint64_t half[2];
+    std::memcpy(half, &lanes, sizeof half);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    half[0] = __builtin_bswap64(half[0]);  // lane 0 to the low byte, as on little-endian targets
+    half[1] = __builtin_bswap64(half[1]);
+#endif
+    // The top bit of each lane gathered into the top byte, one multiplication per half.
+    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL, kGather = 0x0002040810204081ULL;
+    return static_cast<unsigned>(((half[0] & kTopBits) * kGather) >> 56) |
+           (static_cast<unsigned>(((half[1] & kTopBits) * kGather) >> 56) << 8);
+#endif
+}
+
+unsigned LowestBit(unsigned mask) {
+    return static_cast<unsigned>(__builtin_ctz(mask));
+}
+
+constexpr bool NeedsEscape(unsigned char b) {
+    return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
+}
+
+// Bit k set where byte k of the 16 at p needs escaping. A cheap superset goes first: every byte
+// that is at most ',' read as signed (so all of 0x80..0xFF), and ';'. Of base64's alphabet only
+// '+' is in it.
+unsigned EscapeMask(const char* p) {
+    const Bytes16 v = Load16(p);
+    const auto s = reinterpret_cast<Signed16>(v);
+    const unsigned maybe = Bits((s <= ',') | (v == ';'));
+    if (maybe == 0) return 0;
+    return Bits((s < 0) | (v == ' ') | (v == '+') | (v == '\r') | (v == '\n') | (v == '\'') | (v == ',') | (v == ';'));
+}
+
+std::size_t CountEscapes(const char* p, std::size_t n) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        for (unsigned m = EscapeMask(p + i); m != 0; m &= m - 1) ++count;  // a bit or two at most, as a rule
+    }
+    for (; i < n; ++i) count += NeedsEscape(static_cast<unsigned char>(p[i])) ? 1U : 0U;
+    return count;
+}
+
+char* PutEscape(char* o, unsigned char b) {
+    o[0] = '%';
+    o[1] = kHexUpperDigits[b >> 4];
+    o[2] = kHexUpperDigits[b & 0x0F];
+    return o + 3;
+}
+
+// Writes the escaped form of src[0, n) at dst, which has room for it, and returns its end.
+char* Expand(const char* src, std::size_t n, char* dst) {
+    std::size_t i = 0;
+    char* o = dst;
+    // Copies the `len` (<= 16) bytes at src + from to o. One 16-byte move when 16 bytes can be read
+    // there; the output then has room for them too, as it is never shorter than the input left.
+    auto copyRun = [&](std::size_t from, std::size_t len) {
+        if (from + 16 <= n) {
+            Store16(o, Load16(src + from));
+        } else {
+            std::memcpy(o, src + from, len);
+        }
+        o += len;
+    };
+    for (; i + 16 <= n; i += 16) {
+        unsigned mask = EscapeMask(src + i);
+        if (mask == 0) {
+            Store16(o, Load16(src + i));
+            o += 16;
+            continue;
+        }
+        std::size_t from = i;
+        do {
+            const std::size_t k = i + LowestBit(mask);
+            mask &= mask - 1;
+            copyRun(from, k - from);
+            o = PutEscape(o, static_cast<unsigned char>(src[k]));
+            from = k + 1;
+        } while (mask != 0);
+        copyRun(from, i + 16 - from);
+    }
+    for (; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(src[i]);
+        if (NeedsEscape(b)) {
+            o = PutEscape(o, b);
+        } else {
+            *o++ = static_cast<char>(b);
+        }
+    }
+    return o;
+}
 
 std::uint8_t HexAt(const char* s, std::size_t i) {
     return kHexDigitValue[static_cast<unsigned char>(s[i])];
@@ -29,201 +144,169 @@ char* PutUtf8(char* o, std::uint32_t cp) {
     return o;
 }
 
-constexpr bool NeedsEscape(unsigned char b) {
-    return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
-}
-
-// 16 bytes at a time: GCC and Clang vector extensions (which this file needs, like its bit
-// builtins) give SSE2 or NEON code alike, and plain scalar code where there is no vector unit. Base64 text has an
-// escape only every 64 characters or so, so the scan dominates.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-
-// 0xFF in each lane whose byte needs escaping, else 0.
-Bytes16 EscapeLanes(const unsigned char* p) {
-    Bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    return reinterpret_cast<Bytes16>((v >= 0x80) | (v == ' ') | (v == '+') | (v == '\r') | (v == '\n') | (v == '\'') |
-                                     (v == ',') | (v == ';'));
-}
-
-// Sum of the 16 byte lanes.
-std::size_t SumLanes(Bytes16 v) {
-    std::uint64_t half[2];
-    std::memcpy(half, &v, sizeof half);
-    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
-    const std::uint64_t pairs = (half[0] & kEvenBytes) + ((half[0] >> 8) & kEvenBytes) + (half[1] & kEvenBytes) +
-                                ((half[1] >> 8) & kEvenBytes);  // four 16-bit sums, each < 1024
-    return static_cast<std::size_t>((pairs * 0x0001000100010001ULL) >> 48);
-}
-
-std::size_t CountEscapes(const unsigned char* p, std::size_t n) {
-    std::size_t count = 0;
-    std::size_t i = 0;
-    while (i + 16 <= n) {
-        // Lane counters subtract the 0xFF (-1) masks; 255 blocks at most before they could wrap.
-        Bytes16 lanes{};
-        for (int blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) lanes -= EscapeLanes(p + i);
-        count += SumLanes(lanes);
-    }
-    for (; i < n; ++i) count += NeedsEscape(p[i]) ? 1U : 0U;
-    return count;
-}
-
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-// Bit k set where byte k of the 16 at p needs escaping: the top bit of each lane gathered by one
-// multiplication per half (lane k is byte k of a little-endian word).
-unsigned EscapeMask16(const unsigned char* p) {
-    const Bytes16 lanes = EscapeLanes(p);
-    std::uint64_t half[2];
-    std::memcpy(half, &lanes, sizeof half);
-    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL, kGather = 0x0002040810204081ULL;
-    return static_cast<unsigned>(((half[0] & kTopBits) * kGather) >> 56) |
-           (static_cast<unsigned>(((half[1] & kTopBits) * kGather) >> 56) << 8);
-}
-#else
-unsigned EscapeMask16(const unsigned char* p) {
-    unsigned mask = 0;
-    for (unsigned k = 0; k < 16; ++k) mask |= NeedsEscape(p[k]) ? 1U << k : 0U;
-    return mask;
-}
-#endif
-
-// Copies the `len` (< 16) bytes ending at src + srcEnd to end at dst + dstEnd. One 16-byte move
-// when the 16 - len bytes it also writes below the destination are free: in place, those must lie
-// above the unread source (which ends at `unread`), and both ranges must stay within the buffers.
-void CopyRun(const char* src, std::size_t srcEnd, char* dst, std::size_t dstEnd, std::size_t len, std::size_t unread) {
-    if (srcEnd >= 16 && (dst != src || dstEnd >= unread + 16)) {
-        char block[16];
-        std::memcpy(block, src + srcEnd - 16, 16);
-        std::memcpy(dst + dstEnd - 16, block, 16);
-    } else {
-        std::memmove(dst + dstEnd - len, src + srcEnd - len, len);
-    }
-}
-
-// Writes the escaped form of src[0, n), which holds `escapes` bytes to escape, ending at
-// dst + n + 2 * escapes, working from the back. dst may equal src: every write lands at or after
-// the byte being read, and once no escape is left the rest is already in place.
-void ExpandFromBack(const char* src, std::size_t n, char* dst, std::size_t escapes) {
-    std::size_t r = n;                // bytes of src not yet written
-    std::size_t w = n + 2 * escapes;  // end of what is left to write
-    auto putEscape = [&](unsigned char b) {
-        w -= 3;
-        dst[w] = '%';
-        dst[w + 1] = kHexUpperDigits[b >> 4];
-        dst[w + 2] = kHexUpperDigits[b & 0x0F];
-        --escapes;
-    };
-    while (escapes != 0 && r >= 16) {
-        const std::size_t base = r - 16;
-        unsigned mask = EscapeMask16(reinterpret_cast<const unsigned char*>(src + base));
-        std::size_t end = 16;  // bytes of this block below `end` are still to be written
-        while (mask != 0) {
-            const auto k = static_cast<std::size_t>(31 - __builtin_clz(mask));
-            mask &= ~(1U << k);
-            CopyRun(src, base + end, dst, w, end - k - 1, base + k + 1);
-            w -= end - k - 1;
-            putEscape(static_cast<unsigned char>(src[base + k]));
-            end = k;
+// Undoes the escape that starts with the '%' at s[r]: writes 0 to 3 bytes at dst + w and returns
+// the position after what it read.
+std::size_t UnescapeAt(const char* s, std::size_t n, std::size_t r, char* dst, std::size_t& w) {
+    if (r + 1 < n && s[r + 1] == 'u') {
+        if (r + 5 < n) {
+            const std::uint8_t a = HexAt(s, r + 2), b = HexAt(s, r + 3), c = HexAt(s, r + 4), d = HexAt(s, r + 5);
+            if (((a | b | c | d) & 0xF0) == 0) {
+                const std::uint32_t cp = (std::uint32_t{a} << 12) | (std::uint32_t{b} << 8) | (std::uint32_t{c} << 4) | d;
+                w = static_cast<std::size_t>(PutUtf8(dst + w, cp) - dst);
+                return r + 6;
+            }
         }
-        CopyRun(src, base + end, dst, w, end, base);
-        w -= end;
-        r = base;
-    }
-    while (escapes != 0) {
-        const auto b = static_cast<unsigned char>(src[--r]);
-        if (NeedsEscape(b)) {
-            putEscape(b);
-        } else {
-            dst[--w] = static_cast<char>(b);
+    } else if (r + 2 < n) {
+        const std::uint8_t hi = HexAt(s, r + 1), lo = HexAt(s, r + 2);
+        if (((hi | lo) & 0xF0) == 0) {
+            dst[w++] = static_cast<char>((hi << 4) | lo);
+            return r + 3;
         }
     }
-    if (dst != src) std::memcpy(dst, src, r);
+    dst[w++] = '%';  // starts no escape: stays
+    return r + 1;
 }
+
+// Unescapes s[r, n) to dst + w, advancing both, until the text ends or w has passed `limit`.
+// Writes less than kOverrun bytes past `limit`. From w = 0 on, w never passes r, and dst may be
+// s: every write lands below the next byte to read.
+void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::size_t& w, std::size_t limit) {
+    while (r < n && w <= limit) {
+        if (r + 16 <= n) {
+            const Bytes16 v = Load16(s + r);
+            const unsigned mask = Bits(v == '%');
+            if (mask == 0) {
+                Store16(dst + w, v);
+                r += 16;
+                w += 16;
+                continue;
+            }
+            const unsigned k = LowestBit(mask);
+            if (dst != s) {
+                Store16(dst + w, v);  // the bytes before the '%' are in place
+                r += k;
+                w += k;
+            } else {
+                // In place, byte by byte: a 16-byte write could overrun the escape still to read.
+                for (const std::size_t stop = r + k; r < stop;) dst[w++] = s[r++];
+            }
+        } else if (s[r] != '%') {
+            dst[w++] = s[r++];
+            continue;
+        }
+        r = UnescapeAt(s, n, r, dst, w);
+    }
+}
+
+constexpr std::size_t kPieceChars = kPieceBytes / 3 * 4;
+// How far UnescapeSome may write past its limit: a 16-byte write, then an escape's 3 bytes.
+constexpr std::size_t kOverrun = 32;
 
 }  // namespace
 
 std::string UrlEscape(std::string_view s) {
-    std::string out;
-    EscapeInto(std::string(s), out);
+    s = s.substr(0, s.find('\0'));
+    std::string out(s.size() + 2 * CountEscapes(s.data(), s.size()), '\0');
+    Expand(s.data(), s.size(), out.data());
     return out;
-}
-
-void EscapeInto(std::string&& text, std::string& out) {
-    if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    const std::size_t n = text.size();
-    const std::size_t escapes = CountEscapes(reinterpret_cast<const unsigned char*>(text.data()), n);
-    const std::size_t total = n + 2 * escapes;
-    if (escapes != 0 && out.capacity() >= total) {
-        out.resize(total);  // within capacity: cannot throw
-        ExpandFromBack(text.data(), n, out.data(), escapes);
-        return;
-    }
-    if (escapes != 0) {
-        text.resize(total);  // the one growth; `out` is still untouched if it throws
-        ExpandFromBack(text.data(), n, text.data(), escapes);
-    }
-    out.swap(text);
-}
-
-void UrlUnescapeInPlace(std::string& str) {
-    char* s = str.data();
-    const std::size_t n = str.size();
-    std::size_t w = 0;  // never passes i: each escape writes at most as many bytes as it reads
-    std::size_t i = 0;
-    while (i < n) {
-        const void* pct = std::memchr(s + i, '%', n - i);
-        const std::size_t stop = pct == nullptr ? n : static_cast<std::size_t>(static_cast<const char*>(pct) - s);
-        if (w != i) std::memmove(s + w, s + i, stop - i);
-        w += stop - i;
-        i = stop;
-        if (i == n) break;
-        if (i + 1 < n && s[i + 1] == 'u') {
-            if (i + 5 < n) {
-                const std::uint8_t a = HexAt(s, i + 2), b = HexAt(s, i + 3), c = HexAt(s, i + 4), d = HexAt(s, i + 5);
-                if (((a | b | c | d) & 0xF0) == 0) {
-                    const std::uint32_t cp =
-                        (std::uint32_t{a} << 12) | (std::uint32_t{b} << 8) | (std::uint32_t{c} << 4) | d;
-                    w = static_cast<std::size_t>(PutUtf8(s + w, cp) - s);
-                    i += 6;
-                    continue;
-                }
-            }
-        } else if (i + 2 < n) {
-            const std::uint8_t hi = HexAt(s, i + 1), lo = HexAt(s, i + 2);
-            if (((hi | lo) & 0xF0) == 0) {
-                s[w++] = static_cast<char>((hi << 4) | lo);
-                i += 3;
-                continue;
-            }
-        }
-        s[w++] = '%';
-        ++i;
-    }
-    str.resize(w);
 }
 
 std::string UrlUnescape(std::string_view s) {
-    std::string out(s);
-    UrlUnescapeInPlace(out);
+    std::string out(s.size(), '\0');  // escapes only shrink; every 16-byte write lands within r's
+    std::size_t r = 0, w = 0;
+    UnescapeSome(s.data(), s.size(), r, out.data(), w, SIZE_MAX);
+    out.resize(w);
     return out;
 }
 
-std::string Base64Text(const unsigned char* bytes, std::size_t n) {
+TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : total_(total), out_(out) {
+    if (total > kPieceBytes) {
+        // Random bytes put a '+' in one character of 64: room for twice that spares any regrowth
+        // but for texts of very unusual bytes.
+        const std::size_t chars = (total + 2) / 3 * 4;
+        text_.reserve(chars + chars / 16 + 64);
+        scratch_.reset(new char[3 * kPieceChars]);  // room for a piece of nothing but escapes
+    }
+}
+
+std::string TransportTextWriter::Encode(const unsigned char* bytes, std::size_t n) {
     return base64_encode(bytes, n, false);
 }
 
-std::string FromTransportText(std::string&& text) {
-    if (text.find('%') != std::string::npos) UrlUnescapeInPlace(text);
-    std::string bytes = base64_decode(text, false);
-    std::string().swap(text);  // consumed: give its memory back before the caller works on the bytes
-    return bytes;
+void TransportTextWriter::Add(const std::string& piece) {
+    if (scratch_) {
+        // Escaped while in cache and appended, rather than counted first and written into a
+        // zero-filled string.
+        const char* end = Expand(piece.data(), piece.size(), scratch_.get());
+        text_.append(scratch_.get(), static_cast<std::size_t>(end - scratch_.get()));
+        return;
+    }
+    const std::size_t at = dst_->size();
+    const std::size_t size = at + piece.size() + 2 * CountEscapes(piece.data(), piece.size());
+    if (total_ <= kPieceBytes && out_.capacity() >= size) dst_ = &out_;  // nothing can fail from here on
+    dst_->resize(size);
+    Expand(piece.data(), piece.size(), dst_->data() + at);
 }
 
-std::string FromTransportText(const std::string& text) {
-    // Text straight from the producer holds "%2B" at most; unescaped base64 needs no copy.
-    if (text.find('%') == std::string::npos) return base64_decode(text, false);
-    return FromTransportText(std::string(text));
+void TransportTextWriter::Finish() noexcept {
+    if (dst_ == &text_) out_.swap(text_);
+}
+
+TransportTextReader::TransportTextReader(std::string_view text) : text_(text) {
+    unescaped_.resize(std::min(text.size(), kPieceChars) + kOverrun);
+}
+
+TransportTextReader::TransportTextReader(std::string&& text) {
+    if (text.size() > kPieceChars) {
+        owned_ = std::move(text);
+        text_ = owned_;
+        unescaped_.resize(kPieceChars + kOverrun);
+    } else {
+        unescaped_ = std::move(text);  // unescaped in place: writes never pass the reading position
+        text_ = unescaped_;
+    }
+}
+
+bool TransportTextReader::Next(std::string& bytes) {
+    if (done_) return false;
+    UnescapeSome(text_.data(), text_.size(), read_, unescaped_.data(), pending_, kPieceChars);
+    // A piece is the last only when nothing follows it, which takes one character past it to tell.
+    done_ = read_ == text_.size() && pending_ <= kPieceChars;
+    if (done_) {
+        if (pending_ == 0) return false;  // no text, or no more
+        unescaped_.resize(pending_);
+        bytes = base64_decode(unescaped_, false);
+        failed_ = bytes.empty();
+        return !failed_;
+    }
+    char carry[kOverrun];
+    const std::size_t carried = pending_ - kPieceChars, size = unescaped_.size();
+    std::memcpy(carry, unescaped_.data() + kPieceChars, carried);
+    unescaped_.resize(kPieceChars);
+    bytes = base64_decode(unescaped_, false);
+    unescaped_.resize(size);  // within capacity
+    std::memcpy(unescaped_.data(), carry, carried);
+    pending_ = carried;
+    if (bytes.size() != kPieceBytes) {  // invalid, or '=' padding before the end
+        failed_ = done_ = true;
+        return false;
+    }
+    return true;
+}
+
+std::string FromTransportText(std::string_view text) {
+    TransportTextReader reader(text);
+    std::string all, piece;
+    while (reader.Next(piece)) {
+        if (all.empty()) {
+            all.swap(piece);  // a text of one piece: no copy
+            continue;
+        }
+        all.reserve(TransportTextReader::MaxBytes(text));
+        all += piece;
+    }
+    if (reader.Failed()) return {};
+    return all;
 }
 
 }  // namespace cryptutil::detail

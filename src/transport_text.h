@@ -1,9 +1,14 @@
 // Transport text: standard base64, then URL-escaped. Every producer and reader of the wire form
 // goes through ToTransportText / FromTransportText.
+//
+// Long texts are made and read a piece at a time (kPieceBytes bytes per codec call), so that a
+// producer's bytes are encoded and escaped while still in cache, and a reader's bytes reach their
+// consumer the same way; no copy of the whole text or of all the bytes is ever made on the side.
 #ifndef CRYPTUTIL_SRC_TRANSPORT_TEXT_H
 #define CRYPTUTIL_SRC_TRANSPORT_TEXT_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,38 +20,105 @@ namespace cryptutil::detail {
 std::string UrlEscape(std::string_view s);
 
 // Undoes %XX (either case) and %uXXXX (as UTF-8; surrogates vanish). A '%' that starts no valid
-// escape stays as it is; '+' stays '+'. The in-place form never grows the string.
+// escape stays as it is; '+' stays '+'.
 std::string UrlUnescape(std::string_view s);
-void UrlUnescapeInPlace(std::string& s);
 
-// The base64 text of the bytes (the codec's standard alphabet).
-std::string Base64Text(const unsigned char* bytes, std::size_t n);
+// Bytes per piece: whole base64 quads (a multiple of 3) and whole AES blocks (of 16).
+inline constexpr std::size_t kPieceBytes = 12288;
 
-// Escapes `text` (as UrlEscape) into `out`, replacing its content: in `out`'s own buffer when its
-// capacity suffices, else in `text`'s, grown once. Strong guarantee: `out` is untouched if this
-// throws.
-void EscapeInto(std::string&& text, std::string& out);
+// Builds the transport text of `total` bytes handed over in pieces.
+class TransportTextWriter {
+public:
+    // `out` receives the text in Finish(); until then it is not touched, unless the text is a
+    // single piece that fits its capacity, in which case it is written there once nothing can fail.
+    TransportTextWriter(std::size_t total, std::string& out);
+    // The base64 text of the next `n` bytes: kPieceBytes of them, or all that are left.
+    static std::string Encode(const unsigned char* bytes, std::size_t n);
+    // Adds the escaped form of the next piece of text.
+    void Add(const std::string& piece);
+    // Replaces `out`'s content with the text.
+    void Finish() noexcept;
 
-// Replaces `out` with the transport text of the bytes. `releaseBytes()` runs once the bytes have
-// been read and before the text grows for its escapes, so that a caller's working buffer is gone
-// by the time memory use peaks.
-template <typename Release>
-void ToTransportText(const unsigned char* bytes, std::size_t n, std::string& out, Release&& releaseBytes) {
-    std::string text = Base64Text(bytes, n);
-    std::forward<Release>(releaseBytes)();
-    EscapeInto(std::move(text), out);
+private:
+    std::size_t total_;
+    std::string& out_;
+    std::string text_;
+    std::string* dst_ = &text_;
+    std::unique_ptr<char[]> scratch_;
+};
+
+// Replaces `out` with the transport text of `total` bytes, produced piece by piece:
+// `produce(offset, n)` returns the bytes [offset, offset + n) (valid until its next call), or
+// nullptr to give up, in which case the result is false and `out` is untouched. `release()` runs
+// once the last bytes have been read and before the text grows to its full size, so that a
+// producer's buffer is gone by the time memory use peaks. Strong guarantee if anything throws.
+template <typename Produce, typename Release>
+bool ToTransportText(std::size_t total, std::string& out, Produce&& produce, Release&& release) {
+    TransportTextWriter writer(total, out);
+    for (std::size_t offset = 0; offset < total; offset += kPieceBytes) {
+        const std::size_t n = total - offset < kPieceBytes ? total - offset : kPieceBytes;
+        const unsigned char* bytes = produce(offset, n);
+        if (bytes == nullptr) return false;
+        const std::string piece = TransportTextWriter::Encode(bytes, n);
+        if (offset + n == total) release();
+        writer.Add(piece);
+    }
+    writer.Finish();
+    return true;
+}
+
+inline void ToTransportText(const unsigned char* bytes, std::size_t n, std::string& out) {
+    ToTransportText(
+        n, out, [bytes](std::size_t offset, std::size_t) { return bytes + offset; }, [] {});
 }
 
 inline std::string ToTransportText(const unsigned char* bytes, std::size_t n) {
     std::string out;
-    ToTransportText(bytes, n, out, [] {});
+    ToTransportText(bytes, n, out);
     return out;
 }
 
-// The bytes behind transport text; empty when the text is not valid base64 once unescaped.
-// The rvalue form unescapes in the text's own buffer and releases it before returning.
-std::string FromTransportText(std::string&& text);
-std::string FromTransportText(const std::string& text);
+// Reads the bytes behind transport text a piece at a time.
+class TransportTextReader {
+public:
+    explicit TransportTextReader(std::string_view text);
+    // Takes the text over: one piece's worth is unescaped and decoded in its own buffer.
+    explicit TransportTextReader(std::string&& text);
+    TransportTextReader(const TransportTextReader&) = delete;  // holds views of its own text
+    TransportTextReader& operator=(const TransportTextReader&) = delete;
+    // Replaces `bytes` with the next piece (kPieceBytes, or what is left) and returns true; false
+    // once the text is used up or found not to be base64 once unescaped (then Failed()).
+    bool Next(std::string& bytes);
+    bool Failed() const noexcept { return failed_; }
+    // Whether the piece Next() last returned was the last.
+    bool Done() const noexcept { return done_; }
+    // No text decodes to more bytes than this.
+    static std::size_t MaxBytes(std::string_view text) noexcept { return text.size() / 4 * 3; }
+
+private:
+    std::string owned_;
+    std::string_view text_;
+    std::size_t read_ = 0;     // of text_
+    std::string unescaped_;    // the next piece's characters, and a few beyond
+    std::size_t pending_ = 0;  // characters in unescaped_ not yet decoded
+    bool done_ = false, failed_ = false;
+};
+
+// Hands the bytes behind transport text to `consume(const std::string& piece)`, in order; false
+// if the text is not valid base64 once unescaped (earlier pieces may have been consumed by then)
+// or if `consume` returns false.
+template <typename Consume>
+bool FromTransportText(std::string_view text, Consume&& consume) {
+    TransportTextReader reader(text);
+    std::string piece;
+    while (reader.Next(piece)) {
+        if (!consume(static_cast<const std::string&>(piece))) return false;
+    }
+    return !reader.Failed();
+}
+
+// All the bytes behind transport text; empty when the text is not valid base64 once unescaped.
+std::string FromTransportText(std::string_view text);
 
 }  // namespace cryptutil::detail
 
