@@ -124,6 +124,88 @@ char* Expand(const char* src, std::size_t n, char* dst) {
     return o;
 }
 
+// Sum of the 16 byte lanes.
+std::size_t SumLanes(Bytes16 v) {
+    std::uint64_t half[2];
+    std::memcpy(half, &v, sizeof half);
+    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
+    const std::uint64_t pairs = (half[0] & kEvenBytes) + ((half[0] >> 8) & kEvenBytes) + (half[1] & kEvenBytes) +
+                                ((half[1] >> 8) & kEvenBytes);  // four 16-bit sums, each < 1024
+    return static_cast<std::size_t>((pairs * 0x0001000100010001ULL) >> 48);
+}
+
+constexpr std::size_t kNotBase64 = SIZE_MAX;
+
+// Base64 text holds one byte to escape, '+'; these make the most of it. The number of '+' in
+// p[0, n), or kNotBase64 if any other byte needs escaping. No branch depends on the bytes.
+std::size_t CountPluses(const char* p, std::size_t n) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    Bytes16 other{};
+    while (i + 16 <= n) {
+        // Lane counters subtract the 0xFF (-1) masks; 255 blocks at most before they could wrap.
+        Bytes16 lanes{};
+        for (int blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) {
+            const Bytes16 v = Load16(p + i);
+            const auto plus = reinterpret_cast<Bytes16>(v == '+');
+            other |= reinterpret_cast<Bytes16>((reinterpret_cast<Signed16>(v) <= ',') | (v == ';')) & ~plus;
+            lanes -= plus;
+        }
+        count += SumLanes(lanes);
+    }
+    const unsigned others = Bits(other);
+    for (; i < n; ++i) {
+        if (p[i] == '+') {
+            ++count;
+        } else if (NeedsEscape(static_cast<unsigned char>(p[i]))) {
+            return kNotBase64;
+        }
+    }
+    return others == 0 ? count : kNotBase64;
+}
+
+// Writes the escaped form of base64 text (in which CountPluses found only '+' to escape) at o,
+// which has room for it, and returns its end. Each block is written whole first: with no '+'
+// (the rule: base64 text has one in 64 characters) that is all.
+char* ExpandPluses(const char* src, std::size_t n, char* o) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const Bytes16 v = Load16(src + i);
+        unsigned mask = Bits(v == '+');
+        Store16(o, v);
+        if (__builtin_expect(mask == 0, 1)) {
+            o += 16;
+            continue;
+        }
+        std::size_t from = i;  // bytes of src before `from` are written, up to o
+        do {
+            const std::size_t k = i + LowestBit(mask);
+            mask &= mask - 1;
+            o += k - from;
+            std::memcpy(o, "%2B", 3);
+            o += 3;
+            from = k + 1;
+            // The rest of the block, and maybe more: the output has room, as it is never shorter
+            // than the input left.
+            if (from + 16 <= n) {
+                Store16(o, Load16(src + from));
+            } else {
+                std::memcpy(o, src + from, i + 16 - from);
+            }
+        } while (mask != 0);
+        o += i + 16 - from;
+    }
+    for (; i < n; ++i) {
+        if (src[i] == '+') {
+            std::memcpy(o, "%2B", 3);
+            o += 3;
+        } else {
+            *o++ = src[i];
+        }
+    }
+    return o;
+}
+
 std::uint8_t HexAt(const char* s, std::size_t i) {
     return kHexDigitValue[static_cast<unsigned char>(s[i])];
 }
@@ -169,7 +251,9 @@ std::size_t UnescapeAt(const char* s, std::size_t n, std::size_t r, char* dst, s
 
 // Unescapes s[r, n) to dst + w, advancing both, until the text ends or w has passed `limit`.
 // Writes less than kOverrun bytes past `limit`. From w = 0 on, w never passes r, and dst may be
-// s: every write lands below the next byte to read.
+// s: every write lands below the next byte to read. Blocks without a '%' (most of them in
+// transport text) are predicted well; a data-dependent advance without branches would chain
+// every block's load to the previous one's result, which is slower.
 void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::size_t& w, std::size_t limit) {
     while (r < n && w <= limit) {
         if (r + 16 <= n) {
@@ -182,12 +266,13 @@ void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::
                 continue;
             }
             const unsigned k = LowestBit(mask);
-            if (dst != s) {
+            if (dst != s || r - w >= 16) {
                 Store16(dst + w, v);  // the bytes before the '%' are in place
                 r += k;
                 w += k;
             } else {
-                // In place, byte by byte: a 16-byte write could overrun the escape still to read.
+                // In place with w close behind r: a 16-byte write could overrun the escape still to
+                // read, so byte by byte.
                 for (const std::size_t stop = r + k; r < stop;) dst[w++] = s[r++];
             }
         } else if (s[r] != '%') {
@@ -225,7 +310,6 @@ TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : 
         // but for texts of very unusual bytes.
         const std::size_t chars = (total + 2) / 3 * 4;
         text_.reserve(chars + chars / 16 + 64);
-        scratch_.reset(new char[3 * kPieceChars]);  // room for a piece of nothing but escapes
     }
 }
 
@@ -234,18 +318,18 @@ std::string TransportTextWriter::Encode(const unsigned char* bytes, std::size_t 
 }
 
 void TransportTextWriter::Add(const std::string& piece) {
-    if (scratch_) {
-        // Escaped while in cache and appended, rather than counted first and written into a
-        // zero-filled string.
-        const char* end = Expand(piece.data(), piece.size(), scratch_.get());
-        text_.append(scratch_.get(), static_cast<std::size_t>(end - scratch_.get()));
-        return;
-    }
+    const char* p = piece.data();
+    const std::size_t n = piece.size();
+    const std::size_t pluses = CountPluses(p, n);
     const std::size_t at = dst_->size();
-    const std::size_t size = at + piece.size() + 2 * CountEscapes(piece.data(), piece.size());
+    const std::size_t size = at + n + 2 * (pluses != kNotBase64 ? pluses : CountEscapes(p, n));
     if (total_ <= kPieceBytes && out_.capacity() >= size) dst_ = &out_;  // nothing can fail from here on
     dst_->resize(size);
-    Expand(piece.data(), piece.size(), dst_->data() + at);
+    if (pluses != kNotBase64) {
+        ExpandPluses(p, n, dst_->data() + at);
+    } else {
+        Expand(p, n, dst_->data() + at);
+    }
 }
 
 void TransportTextWriter::Finish() noexcept {

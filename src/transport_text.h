@@ -8,7 +8,6 @@
 #define CRYPTUTIL_SRC_TRANSPORT_TEXT_H
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,7 +43,6 @@ private:
     std::string& out_;
     std::string text_;
     std::string* dst_ = &text_;
-    std::unique_ptr<char[]> scratch_;
 };
 
 // Replaces `out` with the transport text of `total` bytes, produced piece by piece:
