@@ -45,11 +45,13 @@ struct CipherCtxFree {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
-// An AES-ECB context without padding: the caller passes whole blocks.
+// An AES-ECB context for whole blocks. Padding is the caller's; only a decrypting context must be
+// told (it would hold the last block back for EVP's own padding). An encrypting one pads only in
+// EVP_CipherFinal, never called here, and the setting costs a parameter round trip per call.
 CipherCtx NewEcb(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt) {
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return nullptr;
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    if (!encrypt && EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) return nullptr;
     return ctx;
 }
 

@@ -43,6 +43,7 @@ constexpr auto kDecode = MakeDecodeTable();
 // code). The sextet shuffles follow Mula and Lemire's base64 work, with shifts for shuffles.
 #define CRYPTUTIL_BASE64_VECTORS 1
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Signed16 = signed char __attribute__((vector_size(16)));
 using Words4 = std::uint32_t __attribute__((vector_size(16)));
 
 // Encodes the 12 bytes at `in` (reads 13) as 16 characters of the standard alphabet at `out`.
@@ -56,9 +57,11 @@ void Encode12(const unsigned char* in, char* out) {
                      ((w >> 6) & 0x030000) | ((w << 8) & 0x3F000000);
     Bytes16 v;
     std::memcpy(&v, &r, sizeof v);
-    // 'A' + v, then shifted for the ranges a-z, 0-9, '+' and '/' (byte arithmetic wraps).
-    const auto ge26 = reinterpret_cast<Bytes16>(v >= 26);
-    const auto ge52 = reinterpret_cast<Bytes16>(v >= 52);
+    // 'A' + v, then shifted for the ranges a-z, 0-9, '+' and '/' (byte arithmetic wraps). The
+    // sextets compare as signed bytes: SSE2 has no unsigned byte comparison.
+    const auto sv = reinterpret_cast<Signed16>(v);
+    const auto ge26 = reinterpret_cast<Bytes16>(sv > 25);
+    const auto ge52 = reinterpret_cast<Bytes16>(sv > 51);
     const auto eq62 = reinterpret_cast<Bytes16>(v == 62);
     const auto eq63 = reinterpret_cast<Bytes16>(v == 63);
     const Bytes16 text = v + 65 + (ge26 & 6) + (ge52 & static_cast<unsigned char>(-75)) +
@@ -71,9 +74,12 @@ void Encode12(const unsigned char* in, char* out) {
 bool Decode16(const unsigned char* in, unsigned char* out) {
     Bytes16 c;
     std::memcpy(&c, in, sizeof c);
-    const auto upper = reinterpret_cast<Bytes16>((c >= 'A') & (c <= 'Z'));
-    const auto lower = reinterpret_cast<Bytes16>((c >= 'a') & (c <= 'z'));
-    const auto digit = reinterpret_cast<Bytes16>((c >= '0') & (c <= '9'));
+    // Signed comparisons (SSE2 has no unsigned ones): bytes from 0x80 up are negative and fall
+    // outside every range.
+    const auto s = reinterpret_cast<Signed16>(c);
+    const auto upper = reinterpret_cast<Bytes16>((s > 'A' - 1) & (s < 'Z' + 1));
+    const auto lower = reinterpret_cast<Bytes16>((s > 'a' - 1) & (s < 'z' + 1));
+    const auto digit = reinterpret_cast<Bytes16>((s > '0' - 1) & (s < '9' + 1));
     const auto plus = reinterpret_cast<Bytes16>(c == '+');
     const auto slash = reinterpret_cast<Bytes16>(c == '/');
     const Bytes16 valid = upper | lower | digit | plus | slash;
@@ -147,6 +153,18 @@ std::string base64_encode(unsigned char const* bytes, std::size_t len, bool url)
 #if defined(CRYPTUTIL_BASE64_VECTORS)
     if (!url) {
         for (; i + 16 <= len; i += 12, o += 16) Encode12(bytes + i, o);
+        // The whole triples left (at most five) go the same way from a local copy, rather than
+        // through the pair table, which short texts would mostly meet cold.
+        while (len - i >= 3) {
+            const std::size_t triples = (len - i) / 3 < 4 ? (len - i) / 3 : 4;
+            unsigned char in[16] = {};
+            std::memcpy(in, bytes + i, 3 * triples);
+            char text[16];
+            Encode12(in, text);
+            std::memcpy(o, text, 4 * triples);
+            i += 3 * triples;
+            o += 4 * triples;
+        }
     }
 #endif
     for (; i + 12 <= len; i += 12, o += 16) {
