@@ -45,21 +45,42 @@ struct CipherCtxFree {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
-// An AES-ECB context for whole blocks. Padding is the caller's; only a decrypting context must be
-// told (it would hold the last block back for EVP's own padding). An encrypting one pads only in
-// EVP_CipherFinal, never called here, and the setting costs a parameter round trip per call.
+// An AES-ECB context for whole blocks; padding is the caller's. EVP's own padding stays on:
+// turning it off is an OSSL_PARAM round trip costing about as much as all the rest of a 64-byte
+// message's work besides the key schedule. Encrypting, it acts only in EVP_CipherFinal, never
+// called here. Deciphering, it only makes each update hold its last block back until more input
+// comes, which Decipher() allows for.
 CipherCtx NewEcb(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt) {
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return nullptr;
-    if (!encrypt && EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) return nullptr;
     return ctx;
 }
 
-// Runs the context over `len` bytes (whole blocks, at most INT_MAX); `out` may equal `in`.
-bool Ecb(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out) {
-    int written = 0;
-    return EVP_CipherUpdate(ctx, out, &written, in, static_cast<int>(len)) == 1 &&
-           static_cast<std::size_t>(written) == len;
+// Runs the context over `len` bytes (whole blocks, at most INT_MAX) to `out`, which may be `in`;
+// adds what it wrote to `written`.
+bool Update(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out, std::size_t& written) {
+    int n = 0;
+    if (EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) != 1 || n < 0) return false;
+    written += static_cast<std::size_t>(n);
+    return true;
+}
+
+// Enciphers `len` bytes in place.
+bool Encipher(EVP_CIPHER_CTX* ctx, unsigned char* data, std::size_t len) {
+    std::size_t written = 0;
+    return Update(ctx, data, len, data, written) && written == len;
+}
+
+// Deciphers the next `len` bytes of a message to `out` + `written` (what is deciphered so far).
+bool Decipher(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out, std::size_t& written) {
+    return Update(ctx, in, len, out + written, written);
+}
+
+// Lets out the block a deciphering context holds back, by feeding it a block of zeros that is
+// dropped with the context.
+bool Release(EVP_CIPHER_CTX* ctx, unsigned char* out, std::size_t& written) {
+    static constexpr unsigned char kZeros[kAesBlock] = {};
+    return Update(ctx, kZeros, sizeof kZeros, out + written, written);
 }
 
 // PKCS#7 as this protocol accepts it: pad length 1..32, every pad byte equal to it. A peer that
@@ -147,7 +168,7 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
         const bool done = cryptutil::detail::ToTransportText(
             len, *encryptedMessage,
             [&](std::size_t offset, std::size_t n) -> const unsigned char* {
-                if (!Ecb(ctx.get(), data + offset, n, data + offset)) return nullptr;
+                if (!Encipher(ctx.get(), data + offset, n)) return nullptr;
                 enciphered = offset + n;
                 return data + offset;
             },
@@ -172,7 +193,11 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
             // and becomes the output, so no other buffer of the message's size is made.
             WipeOnExit wipePiece(piece);
             auto* data = reinterpret_cast<unsigned char*>(piece.data());
-            if (piece.size() % kAesBlock != 0 || !Ecb(ctx.get(), data, piece.size(), data)) return -1;
+            std::size_t written = 0;
+            if (piece.size() % kAesBlock != 0 || !Decipher(ctx.get(), data, piece.size(), data, written) ||
+                !Release(ctx.get(), data, written) || written != piece.size()) {
+                return -1;
+            }
             const std::size_t messageLen = Unpad(data, piece.size());
             if (messageLen == kBad) return -1;
             piece.resize(messageLen);
@@ -194,16 +219,17 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
             target = &grown;
         }
         Appended message(*target, base);
-        std::size_t len = 0;
+        std::size_t len = 0, written = 0;
         do {
             if (piece.size() % kAesBlock != 0 || piece.size() > static_cast<std::size_t>(INT_MAX) - len) return -1;
-            target->resize(base + len + piece.size());  // within capacity
-            if (!Ecb(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), message.At(len))) {
+            len += piece.size();
+            target->resize(base + len);  // within capacity
+            if (!Decipher(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), message.At(0),
+                          written)) {
                 return -1;
             }
-            len += piece.size();
         } while (reader.Next(piece));
-        if (reader.Failed()) return -1;
+        if (reader.Failed() || !Release(ctx.get(), message.At(0), written) || written != len) return -1;
         const std::size_t messageLen = Unpad(message.At(0), len);
         if (messageLen == kBad) return -1;
         message.Commit(messageLen);

@@ -283,7 +283,12 @@ void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::
             r += k;
             w += k;
         } else if (s[r] != '%') {
-            dst[w++] = s[r++];
+            // Near the end: up to the next '%' in one move.
+            const void* pct = std::memchr(s + r + 1, '%', n - r - 1);
+            const std::size_t stop = pct == nullptr ? n : static_cast<std::size_t>(static_cast<const char*>(pct) - s);
+            std::memmove(dst + w, s + r, stop - r);
+            w += stop - r;
+            r = stop;
             continue;
         }
         r = UnescapeAt(s, n, r, dst, w);
