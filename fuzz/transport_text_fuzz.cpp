@@ -16,6 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(FromTransportText(text) == input);
 
     const std::string bytes = FromTransportText(input);
+    // Reading a text it owns (unescaped in place when it is one piece) reads the same.
+    std::string owned = input, all, piece;
+    TransportTextReader reader(std::move(owned));
+    while (reader.Next(piece)) all += piece;
+    FUZZ_CHECK(reader.Failed() ? bytes.empty() : all == bytes);
     if (!bytes.empty()) {
         FUZZ_CHECK(FromTransportText(
                        ToTransportText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) == bytes);

@@ -97,15 +97,19 @@ TEST(MessageCrypto, NistEcbVectors) {
     }
 }
 
-// What a peer's padded blocks decrypt to: the message, or nothing (-1, output untouched).
+// What a peer's padded blocks decrypt to: the message, or nothing (-1, output untouched), in
+// outputs empty or not, with room or without; long texts are read in several pieces.
 TEST(MessageCrypto, PaddingAndBlockChecks) {
-    std::string key = Key(32), valid;
+    std::string key = Key(32), valid, longValid;
     ASSERT_EQ(EncryptMessage("attack at dawn", U(key), 32, &valid), 32);
     const std::string forty = Decoded(valid) + std::string(8, 'x');
+    const std::string longMessage = RandomBytes(40000, 3);
+    ASSERT_EQ(EncryptMessage(longMessage, U(key), 32, &longValid), 40032);
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {RawEcb(key, "0123456789abcde\x01"), "0123456789abcde"},  // 16-byte padding, as peers make it
         {RawEcb(key, std::string(16, '\x10')), ""},
         {RawEcb(key, std::string(32, ' ')), ""},
+        {longValid, longMessage},
         {"", std::nullopt},  // nothing
         {"not base64!", std::nullopt},
         {valid.substr(0, valid.size() - 4), std::nullopt},                   // truncated text
@@ -115,11 +119,23 @@ TEST(MessageCrypto, PaddingAndBlockChecks) {
         {RawEcb(key, std::string(29, 'a') + "\x03\x02\x03"), std::nullopt},  // pad bytes disagree
         {RawEcb(key, std::string(16, '\x11')), std::nullopt},                // pad longer than the text
         {RawEcb(Key(16) + Key(16), "attack at dawn" + std::string(18, '\x12')), std::nullopt},  // wrong key
+        {RawEcb(key, longMessage.substr(0, 39999) + '!'), std::nullopt},
+        {longValid.substr(0, 30000) + "%0A" + longValid.substr(30000), std::nullopt},
     };
     for (const auto& [text, message] : cases) {
-        std::string out = "kept:";
-        EXPECT_EQ(DecryptMessage(text, U(key), 32, &out), message ? 0 : -1) << text;
-        EXPECT_EQ(out, "kept:" + message.value_or("")) << text;
+        for (const std::string start : {"", "kept:"}) {
+            for (const std::size_t room : {std::size_t{0}, std::size_t{50000}}) {
+                std::string out = start;
+                out.reserve(room);
+                const char* buffer = out.data();
+                const std::size_t capacity = out.capacity();
+                EXPECT_EQ(DecryptMessage(text, U(key), 32, &out), message ? 0 : -1) << text.substr(0, 80);
+                EXPECT_TRUE(out == start + message.value_or("")) << text.substr(0, 80);
+                if (room != 0 || !message) {
+                    EXPECT_TRUE(out.data() == buffer && out.capacity() == capacity);  // deciphered in place
+                }
+            }
+        }
     }
 }
 

@@ -168,9 +168,10 @@ auto Armed(Call call) {
 }
 
 TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
-    std::string aesKey = testing_support::RandomBytes(32, 43), text, wrapped;
-    const std::string message(5000, 'q');
+    std::string aesKey = testing_support::RandomBytes(32, 43), text, longText, wrapped;
+    const std::string message(5000, 'q'), longMessage(30000, 'l');  // one piece, and three
     ASSERT_GT(EncryptMessage(message, U(aesKey), 32, &text), 0);
+    ASSERT_GT(EncryptMessage(longMessage, U(aesKey), 32, &longText), 0);
     ASSERT_EQ(EncryptKeyV2(U(aesKey), 32, Keys().publicKey, &wrapped), 256);
     const std::string signature = createRSASignature(Keys().pkcs8, message);
     // Each returns whether the call succeeded, having checked its output either way.
@@ -187,6 +188,21 @@ TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
              std::string out = "kept:", in = text;
              const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
              EXPECT_EQ(out, rc == 0 ? "kept:" + message : "kept:");
+             return rc == 0;
+         }},
+        {"EncryptMessage, three pieces",
+         [&] {
+             std::string out = "kept", in = longMessage;
+             const int rc = Armed([&] { return EncryptMessage(std::move(in), U(aesKey), 32, &out); });
+             EXPECT_EQ(out, rc > 0 ? longText : "kept");
+             return rc > 0;
+         }},
+        {"DecryptMessage, three pieces into an output with room",
+         [&] {
+             std::string out = "kept:", in = longText;
+             out.reserve(longMessage.size() + 100);
+             const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
+             EXPECT_EQ(out, rc == 0 ? "kept:" + longMessage : "kept:");
              return rc == 0;
          }},
         {"EncryptKeyV2",

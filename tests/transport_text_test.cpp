@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cryptutil/base64.h"
 #include "test_support.h"
@@ -138,21 +138,81 @@ TEST(TransportText, Base64BlocksMatchAnIndependentCodec) {
     }
 }
 
-TEST(TransportText, RoundTripsAnyBytesAgainstAnIndependentEncoder) {
-    for (std::size_t n = 0; n < 300; n += 7) {
-        for (const std::string& bytes : {RandomBytes(n, static_cast<unsigned>(n)), std::string(n, '\0')}) {
-            const std::string text =
-                ToTransportText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-            EXPECT_EQ(text, testing_support::ReferenceTransportText(bytes));
-            EXPECT_EQ(FromTransportText(text), bytes);
-            EXPECT_EQ(FromTransportText(UrlUnescape(text)), bytes);  // '+' left unescaped reads too
+const unsigned char* P(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+// Every length up to 4200 (one piece) and lengths about piece edges, of random bytes and of bytes
+// whose text is all '+', against OpenSSL's encoder; read back through both readers (the one that
+// takes the text over unescapes in place).
+TEST(TransportText, WritesAndReadsAnyBytesAgainstAnIndependentEncoder) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 4200; ++n) lengths.push_back(n);
+    for (std::size_t pieces = 1; pieces <= 3; ++pieces) {
+        for (const std::size_t n : {pieces * kPieceBytes - 1, pieces * kPieceBytes, pieces * kPieceBytes + 1}) {
+            lengths.push_back(n);
         }
     }
-    EXPECT_EQ(FromTransportText("Zg%3D%3d"), "f");  // a general URL encoder's output
-    // What is not transport text once unescaped reads as nothing: escaped line breaks included.
-    for (const std::string bad : {"Zg%3", "Zm9v%0AYmFy", "Zm9v%0D%0AYmFy", "Zm9vYmFy%0A", "Zm9v YmFy", "Zm9vYmE"}) {
-        EXPECT_EQ(FromTransportText(bad), "") << bad;
+    std::string pluses;
+    while (pluses.size() < 3 * kPieceBytes + 1) pluses += "\xFB\xEF\xBE";  // "++++"
+    std::string random = RandomBytes(pluses.size(), 29);
+    for (const std::size_t n : lengths) {
+        for (const std::string* source : {&random, &pluses}) {
+            const std::string bytes = source->substr(0, n);
+            const std::string text = ToTransportText(P(bytes), n);
+            ASSERT_TRUE(text == testing_support::ReferenceTransportText(bytes)) << "length " << n;
+            ASSERT_TRUE(FromTransportText(text) == bytes) << "length " << n;
+            std::string owned = text;
+            TransportTextReader reader(std::move(owned));
+            std::string all, piece;
+            while (reader.Next(piece)) all += piece;
+            ASSERT_TRUE(!reader.Failed() && all == bytes) << "length " << n;
+        }
+    }
+    // Text with room in the output is written there; a text of several pieces replaces it.
+    std::string roomy;
+    roomy.reserve(200);  // 40 characters, all escaped
+    const char* buffer = roomy.data();
+    ToTransportText(P(pluses), 30, roomy);
+    EXPECT_EQ(roomy.data(), buffer);
+    EXPECT_EQ(roomy, testing_support::ReferenceTransportText(pluses.substr(0, 30)));
+}
+
+// Text that is not base64 goes through the general escaper.
+TEST(TransportText, WriterEscapesAnyPiece) {
+    for (std::size_t n = 0; n <= 100; ++n) {
+        std::string piece = RandomBytes(n, static_cast<unsigned>(n) + 500);
+        for (char& c : piece) c = c == '\0' ? '+' : c;
+        std::string out = "old";
+        TransportTextWriter writer(n, out);
+        writer.Add(piece);
+        writer.Finish();
+        EXPECT_EQ(out, UrlEscape(piece)) << n;
     }
 }
 
+// Escapes of every kind wherever the pieces part, and strictness at the seams.
+TEST(TransportText, ReadsEscapesAcrossPieces) {
+    const std::string bytes = RandomBytes(3 * kPieceBytes + 7, 31);
+    const std::string base64 = base64_encode(P(bytes), bytes.size(), false);
+    std::string everyByte, unicode, vanishing;
+    for (std::size_t i = 0; i < base64.size(); ++i) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, i % 2 != 0 ? "%%%02X" : "%%%02x", static_cast<unsigned char>(base64[i]));
+        everyByte += hex;
+        std::snprintf(hex, sizeof hex, "%%u%04X", static_cast<unsigned char>(base64[i]));
+        unicode += hex;
+        vanishing += base64[i];
+        if (i % 4093 == 4092 || i + 1 == kPieceBytes / 3 * 4) vanishing += "%uD800";  // surrogates drop out
+    }
+    for (const std::string* text : {&everyByte, &unicode, &vanishing}) EXPECT_TRUE(FromTransportText(*text) == bytes);
+
+    // A whole piece and then nothing once unescaped: that piece is the last, and may be padded.
+    const std::string piece = RandomBytes(kPieceBytes - 1, 32);
+    const std::string padded = base64_encode(P(piece), piece.size(), false);
+    EXPECT_EQ(FromTransportText(padded + "%uDFFF"), piece);
+    // Padding where another piece follows, and text that is not base64 beyond the first piece.
+    EXPECT_EQ(FromTransportText(padded + "AAAA"), "");
+    EXPECT_EQ(FromTransportText(base64.substr(0, 2 * kPieceBytes / 3 * 4) + "%0AAAAA"), "");
+}
 }  // namespace
