@@ -271,7 +271,7 @@ void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::
             if (dst != s || r - w >= 16) {
                 Store16(dst + w, v);
             } else {
-                for (unsigned j = 0; j < k; ++j) dst[w + j] = s[r + j];
+                std::memmove(dst + w, s + r, k);
             }
             const std::uint8_t hi = HexAt(s, r + k + 1), lo = HexAt(s, r + k + 2);
             if (((hi | lo) & 0xF0) == 0) {  // %XX, the usual escape
