@@ -181,9 +181,7 @@ char* ExpandPluses(const char* src, std::size_t n, char* o) {
         do {
             const std::size_t k = i + LowestBit(mask);
             mask &= mask - 1;
-            o += k - from;
-            std::memcpy(o, "%2B", 3);
-            o += 3;
+            o = PutEscape(o + (k - from), '+');
             from = k + 1;
             // The rest of the block, and maybe more: the output has room, as it is never shorter
             // than the input left.
@@ -197,8 +195,7 @@ char* ExpandPluses(const char* src, std::size_t n, char* o) {
     }
     for (; i < n; ++i) {
         if (src[i] == '+') {
-            std::memcpy(o, "%2B", 3);
-            o += 3;
+            o = PutEscape(o, '+');
         } else {
             *o++ = src[i];
         }
