@@ -1,6 +1,7 @@
 #include "transport_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
@@ -54,11 +55,9 @@ constexpr bool NeedsEscape(unsigned char b) {
     return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
 }
 
-// Bit k set where byte k of the 16 at p needs escaping. A cheap superset goes first: every byte
-// that is at most ',' read as signed (so all of 0x80..0xFF), and ';'. Of base64's alphabet only
-// '+' is in it.
-unsigned EscapeMask(const char* p) {
-    const Bytes16 v = Load16(p);
+// Bit k set where byte k of v needs escaping. A cheap superset goes first: every byte that is at
+// most ',' read as signed (so all of 0x80..0xFF), and ';'. Of base64's alphabet only '+' is in it.
+unsigned EscapeMask(Bytes16 v) {
     const auto s = reinterpret_cast<Signed16>(v);
     const unsigned maybe = Bits((s <= ',') | (v == ';'));
     if (maybe == 0) return 0;
@@ -69,7 +68,7 @@ std::size_t CountEscapes(const char* p, std::size_t n) {
     std::size_t count = 0;
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        for (unsigned m = EscapeMask(p + i); m != 0; m &= m - 1) ++count;  // a bit or two at most, as a rule
+        for (unsigned m = EscapeMask(Load16(p + i)); m != 0; m &= m - 1) ++count;  // a bit or two at most, as a rule
     }
     for (; i < n; ++i) count += NeedsEscape(static_cast<unsigned char>(p[i])) ? 1U : 0U;
     return count;
@@ -82,36 +81,36 @@ char* PutEscape(char* o, unsigned char b) {
     return o + 3;
 }
 
-// Writes the escaped form of src[0, n) at dst, which has room for it, and returns its end.
-char* Expand(const char* src, std::size_t n, char* dst) {
+// Writes the escaped form of src[0, n) at o, which has room for it, and returns its end;
+// `escapes(v)` is the mask of the bytes of a 16-byte block v to escape. Each block is written
+// whole first, which for most blocks of base64 text (a '+' in one character of 64) is all; after
+// each escape the 16 bytes that follow it are written again, further on.
+template <typename Escapes>
+char* Expand(const char* src, std::size_t n, char* o, Escapes escapes) {
     std::size_t i = 0;
-    char* o = dst;
-    // Copies the `len` (<= 16) bytes at src + from to o. One 16-byte move when 16 bytes can be read
-    // there; the output then has room for them too, as it is never shorter than the input left.
-    auto copyRun = [&](std::size_t from, std::size_t len) {
-        if (from + 16 <= n) {
-            Store16(o, Load16(src + from));
-        } else {
-            std::memcpy(o, src + from, len);
-        }
-        o += len;
-    };
     for (; i + 16 <= n; i += 16) {
-        unsigned mask = EscapeMask(src + i);
-        if (mask == 0) {
-            Store16(o, Load16(src + i));
+        const Bytes16 v = Load16(src + i);
+        unsigned mask = escapes(v);
+        Store16(o, v);
+        if (__builtin_expect(mask == 0, 1)) {
             o += 16;
             continue;
         }
-        std::size_t from = i;
+        std::size_t from = i;  // bytes of src before `from` are written, up to o
         do {
             const std::size_t k = i + LowestBit(mask);
             mask &= mask - 1;
-            copyRun(from, k - from);
-            o = PutEscape(o, static_cast<unsigned char>(src[k]));
+            o = PutEscape(o + (k - from), static_cast<unsigned char>(src[k]));
             from = k + 1;
+            // The output has room for 16 more whenever 16 can be read: it is never shorter than
+            // the input left.
+            if (from + 16 <= n) {
+                Store16(o, Load16(src + from));
+            } else {
+                std::memcpy(o, src + from, i + 16 - from);
+            }
         } while (mask != 0);
-        copyRun(from, i + 16 - from);
+        o += i + 16 - from;
     }
     for (; i < n; ++i) {
         const auto b = static_cast<unsigned char>(src[i]);
@@ -122,6 +121,15 @@ char* Expand(const char* src, std::size_t n, char* dst) {
         }
     }
     return o;
+}
+
+char* Expand(const char* src, std::size_t n, char* o) {
+    return Expand(src, n, o, [](Bytes16 v) { return EscapeMask(v); });
+}
+
+// Base64 text holds one byte to escape, '+'; these make the most of it.
+char* ExpandPluses(const char* src, std::size_t n, char* o) {
+    return Expand(src, n, o, [](Bytes16 v) { return Bits(v == '+'); });
 }
 
 // Sum of the 16 byte lanes.
@@ -136,8 +144,8 @@ std::size_t SumLanes(Bytes16 v) {
 
 constexpr std::size_t kNotBase64 = SIZE_MAX;
 
-// Base64 text holds one byte to escape, '+'; these make the most of it. The number of '+' in
-// p[0, n), or kNotBase64 if any other byte needs escaping. No branch depends on the bytes.
+// The number of '+' in p[0, n), or kNotBase64 if any other byte needs escaping. No branch depends
+// on the bytes.
 std::size_t CountPluses(const char* p, std::size_t n) {
     std::size_t count = 0;
     std::size_t i = 0;
@@ -162,45 +170,6 @@ std::size_t CountPluses(const char* p, std::size_t n) {
         }
     }
     return others == 0 ? count : kNotBase64;
-}
-
-// Writes the escaped form of base64 text (in which CountPluses found only '+' to escape) at o,
-// which has room for it, and returns its end. Each block is written whole first: with no '+'
-// (the rule: base64 text has one in 64 characters) that is all.
-char* ExpandPluses(const char* src, std::size_t n, char* o) {
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const Bytes16 v = Load16(src + i);
-        unsigned mask = Bits(v == '+');
-        Store16(o, v);
-        if (__builtin_expect(mask == 0, 1)) {
-            o += 16;
-            continue;
-        }
-        std::size_t from = i;  // bytes of src before `from` are written, up to o
-        do {
-            const std::size_t k = i + LowestBit(mask);
-            mask &= mask - 1;
-            o = PutEscape(o + (k - from), '+');
-            from = k + 1;
-            // The rest of the block, and maybe more: the output has room, as it is never shorter
-            // than the input left.
-            if (from + 16 <= n) {
-                Store16(o, Load16(src + from));
-            } else {
-                std::memcpy(o, src + from, i + 16 - from);
-            }
-        } while (mask != 0);
-        o += i + 16 - from;
-    }
-    for (; i < n; ++i) {
-        if (src[i] == '+') {
-            o = PutEscape(o, '+');
-        } else {
-            *o++ = src[i];
-        }
-    }
-    return o;
 }
 
 std::uint8_t HexAt(const char* s, std::size_t i) {
@@ -315,10 +284,11 @@ std::string UrlUnescape(std::string_view s) {
 
 TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : total_(total), out_(out) {
     if (total > kPieceBytes) {
-        // Random bytes put a '+' in one character of 64: room for twice that spares any regrowth
-        // but for texts of very unusual bytes.
+        // Ciphertext puts a '+' in one character of 64, give or take a few times the square root
+        // of that; the string grows again only for bytes far from random.
         const std::size_t chars = (total + 2) / 3 * 4;
-        text_.reserve(chars + chars / 16 + 64);
+        const double pluses = static_cast<double>(chars) / 64;
+        text_.reserve(chars + 2 * static_cast<std::size_t>(pluses + 8 * std::sqrt(pluses) + 16));
     }
 }
 
