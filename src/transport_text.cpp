@@ -282,15 +282,7 @@ std::string UrlUnescape(std::string_view s) {
     return out;
 }
 
-TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : total_(total), out_(out) {
-    if (total > kPieceBytes) {
-        // Ciphertext puts a '+' in one character of 64, give or take a few times the square root
-        // of that; the string grows again only for bytes far from random.
-        const std::size_t chars = (total + 2) / 3 * 4;
-        const double pluses = static_cast<double>(chars) / 64;
-        text_.reserve(chars + 2 * static_cast<std::size_t>(pluses + 8 * std::sqrt(pluses) + 16));
-    }
-}
+TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : total_(total), out_(out) {}
 
 std::string TransportTextWriter::Encode(const unsigned char* bytes, std::size_t n) {
     return base64_encode(bytes, n, false);
@@ -300,9 +292,25 @@ void TransportTextWriter::Add(const std::string& piece) {
     const char* p = piece.data();
     const std::size_t n = piece.size();
     const std::size_t pluses = CountPluses(p, n);
+    const std::size_t escapes = pluses != kNotBase64 ? pluses : CountEscapes(p, n);
     const std::size_t at = dst_->size();
-    const std::size_t size = at + n + 2 * (pluses != kNotBase64 ? pluses : CountEscapes(p, n));
-    if (total_ <= kPieceBytes && out_.capacity() >= size) dst_ = &out_;  // nothing can fail from here on
+    const std::size_t size = at + n + 2 * escapes;
+    escapes_ += escapes;
+    read_ += n;
+    if (total_ <= kPieceBytes) {
+        if (out_.capacity() >= size) dst_ = &out_;  // nothing can fail from here on
+    } else if (at == 0 || size > text_.capacity()) {
+        // Room for the whole text at the rate of escapes so far, plus four standard deviations of
+        // the count: '+' is one character in 64 of random-looking ciphertext, but ECB over a
+        // message that repeats itself repeats its text too, at whatever rate that has.
+        const std::size_t chars = (total_ + 2) / 3 * 4;
+        const double seen = static_cast<double>(escapes_);
+        const double expected = (seen + 4 * std::sqrt(seen + 1)) * static_cast<double>(chars) / static_cast<double>(read_);
+        std::string grown;
+        grown.reserve(std::max(size, chars + 2 * static_cast<std::size_t>(expected)));
+        grown = text_;
+        text_.swap(grown);
+    }
     dst_->resize(size);
     if (pluses != kNotBase64) {
         ExpandPluses(p, n, dst_->data() + at);

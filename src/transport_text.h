@@ -43,6 +43,7 @@ private:
     std::string& out_;
     std::string text_;
     std::string* dst_ = &text_;
+    std::size_t read_ = 0, escapes_ = 0;  // characters of base64 text so far, and escapes among them
 };
 
 // Replaces `out` with the transport text of `total` bytes, produced piece by piece:

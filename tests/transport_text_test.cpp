@@ -142,9 +142,9 @@ const unsigned char* P(const std::string& s) {
     return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-// Every length up to 4200 (one piece) and lengths about piece edges, of random bytes and of bytes
-// whose text is all '+', against OpenSSL's encoder; read back through both readers (the one that
-// takes the text over unescapes in place).
+// Every length up to 4200 (one piece) and lengths about piece edges, of random bytes, of bytes
+// whose text is all '+', and of both, against OpenSSL's encoder; read back through both readers
+// (the one that takes the text over unescapes in place).
 TEST(TransportText, WritesAndReadsAnyBytesAgainstAnIndependentEncoder) {
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 4200; ++n) lengths.push_back(n);
@@ -156,8 +156,9 @@ TEST(TransportText, WritesAndReadsAnyBytesAgainstAnIndependentEncoder) {
     std::string pluses;
     while (pluses.size() < 3 * kPieceBytes + 1) pluses += "\xFB\xEF\xBE";  // "++++"
     std::string random = RandomBytes(pluses.size(), 29);
+    std::string mixed = random.substr(0, kPieceBytes) + pluses;  // escapes well beyond the first piece's rate
     for (const std::size_t n : lengths) {
-        for (const std::string* source : {&random, &pluses}) {
+        for (const std::string* source : {&random, &pluses, &mixed}) {
             const std::string bytes = source->substr(0, n);
             const std::string text = ToTransportText(P(bytes), n);
             ASSERT_TRUE(text == testing_support::ReferenceTransportText(bytes)) << "length " << n;
