@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -129,7 +129,9 @@ public:
     Appended(const Appended&) = delete;
     Appended& operator=(const Appended&) = delete;
 
-    unsigned char* At(std::size_t offset) noexcept { return reinterpret_cast<unsigned char*>(s_.data()) + base_ + offset; }
+    unsigned char* At(std::size_t offset) noexcept {
+        return reinterpret_cast<unsigned char*>(s_.data()) + base_ + offset;
+    }
     void Commit(std::size_t n) noexcept {
         s_.resize(base_ + n);
         committed_ = true;

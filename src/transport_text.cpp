@@ -199,7 +199,8 @@ std::size_t UnescapeAt(const char* s, std::size_t n, std::size_t r, char* dst, s
         if (r + 5 < n) {
             const std::uint8_t a = HexAt(s, r + 2), b = HexAt(s, r + 3), c = HexAt(s, r + 4), d = HexAt(s, r + 5);
             if (((a | b | c | d) & 0xF0) == 0) {
-                const std::uint32_t cp = (std::uint32_t{a} << 12) | (std::uint32_t{b} << 8) | (std::uint32_t{c} << 4) | d;
+                const std::uint32_t cp =
+                    (std::uint32_t{a} << 12) | (std::uint32_t{b} << 8) | (std::uint32_t{c} << 4) | d;
                 w = static_cast<std::size_t>(PutUtf8(dst + w, cp) - dst);
                 return r + 6;
             }
@@ -305,7 +306,8 @@ void TransportTextWriter::Add(const std::string& piece) {
         // message that repeats itself repeats its text too, at whatever rate that has.
         const std::size_t chars = (total_ + 2) / 3 * 4;
         const double seen = static_cast<double>(escapes_);
-        const double expected = (seen + 4 * std::sqrt(seen + 1)) * static_cast<double>(chars) / static_cast<double>(read_);
+        const double expected =
+            (seen + 4 * std::sqrt(seen + 1)) * static_cast<double>(chars) / static_cast<double>(read_);
         std::string grown;
         grown.reserve(std::max(size, chars + 2 * static_cast<std::size_t>(expected)));
         grown = text_;
