@@ -175,36 +175,25 @@ TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
     ASSERT_EQ(EncryptKeyV2(U(aesKey), 32, Keys().publicKey, &wrapped), 256);
     const std::string signature = createRSASignature(Keys().pkcs8, message);
     // Each returns whether the call succeeded, having checked its output either way.
+    auto encrypt = [&](const std::string& plain, const std::string& expected) {
+        std::string out = "kept", in = plain;
+        const int rc = Armed([&] { return EncryptMessage(std::move(in), U(aesKey), 32, &out); });
+        EXPECT_EQ(out, rc > 0 ? expected : "kept");
+        return rc > 0;
+    };
+    auto decrypt = [&](const std::string& wire, const std::string& expected, std::size_t room) {
+        std::string out = "kept:", in = wire;
+        out.reserve(room);
+        const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
+        EXPECT_EQ(out, rc == 0 ? "kept:" + expected : "kept:");
+        return rc == 0;
+    };
     const std::pair<const char*, std::function<bool()>> calls[] = {
-        {"EncryptMessage",
-         [&] {
-             std::string out = "kept", in = message;
-             const int rc = Armed([&] { return EncryptMessage(std::move(in), U(aesKey), 32, &out); });
-             EXPECT_EQ(out, rc > 0 ? text : "kept");
-             return rc > 0;
-         }},
-        {"DecryptMessage",
-         [&] {
-             std::string out = "kept:", in = text;
-             const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
-             EXPECT_EQ(out, rc == 0 ? "kept:" + message : "kept:");
-             return rc == 0;
-         }},
-        {"EncryptMessage, three pieces",
-         [&] {
-             std::string out = "kept", in = longMessage;
-             const int rc = Armed([&] { return EncryptMessage(std::move(in), U(aesKey), 32, &out); });
-             EXPECT_EQ(out, rc > 0 ? longText : "kept");
-             return rc > 0;
-         }},
+        {"EncryptMessage", [&] { return encrypt(message, text); }},
+        {"DecryptMessage", [&] { return decrypt(text, message, 0); }},
+        {"EncryptMessage, three pieces", [&] { return encrypt(longMessage, longText); }},
         {"DecryptMessage, three pieces into an output with room",
-         [&] {
-             std::string out = "kept:", in = longText;
-             out.reserve(longMessage.size() + 100);
-             const int rc = Armed([&] { return DecryptMessage(std::move(in), U(aesKey), 32, &out); });
-             EXPECT_EQ(out, rc == 0 ? "kept:" + longMessage : "kept:");
-             return rc == 0;
-         }},
+         [&] { return decrypt(longText, longMessage, longMessage.size() + 100); }},
         {"EncryptKeyV2",
          [&] {
              std::string out = "kept", pem = Keys().publicKey;
