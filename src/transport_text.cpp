@@ -305,7 +305,7 @@ void TransportTextWriter::Add(const std::string& piece) {
         // the count: '+' is one character in 64 of random-looking ciphertext, but ECB over a
         // message that repeats itself repeats its text too, at whatever rate that has.
         const std::size_t chars = (total_ + 2) / 3 * 4;
-        const double seen = static_cast<double>(escapes_);
+        const auto seen = static_cast<double>(escapes_);
         const double expected =
             (seen + 4 * std::sqrt(seen + 1)) * static_cast<double>(chars) / static_cast<double>(read_);
         std::string grown;
