@@ -49,8 +49,9 @@ private:
 // Replaces `out` with the transport text of `total` bytes, produced piece by piece:
 // `produce(offset, n)` returns the bytes [offset, offset + n) (valid until its next call), or
 // nullptr to give up, in which case the result is false and `out` is untouched. `release()` runs
-// once the last bytes have been read and before the text grows to its full size, so that a
-// producer's buffer is gone by the time memory use peaks. Strong guarantee if anything throws.
+// once the last bytes are encoded, before their text is escaped into the output: for a text of
+// one piece the producer's buffer is gone before the output is allocated. Strong guarantee if
+// anything throws.
 template <typename Produce, typename Release>
 bool ToTransportText(std::size_t total, std::string& out, Produce&& produce, Release&& release) {
     TransportTextWriter writer(total, out);
