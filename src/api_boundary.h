@@ -6,7 +6,6 @@
 #ifndef CRYPTUTIL_SRC_API_BOUNDARY_H
 #define CRYPTUTIL_SRC_API_BOUNDARY_H
 
-#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <cstddef>

@@ -1,4 +1,3 @@
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "api_boundary.h"
 #include "cryptutil/PKCS7.h"

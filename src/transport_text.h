@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace cryptutil::detail {
 
