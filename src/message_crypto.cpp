@@ -29,6 +29,19 @@ struct UnpaddedFree {
     void operator()(PKCS7_unPadding* p) const noexcept { freeUnPaddingResult(p); }
 };
 using Padded = std::unique_ptr<PKCS7_Padding, PaddedFree>;
+
+// Wipes the padding record's `len` bytes of plaintext before it is freed: when the scope ends, or
+// earlier by Release(). A host's component may free without wiping.
+struct PaddedWipe {
+    Padded& padded;
+    std::size_t len;
+    void Release() const noexcept {
+        if (!padded) return;
+        cryptutil::detail::Wipe(padded->dataWithPadding, len);
+        padded.reset();
+    }
+    ~PaddedWipe() { Release(); }
+};
 using Unpadded = std::unique_ptr<PKCS7_unPadding, UnpaddedFree>;
 
 const EVP_CIPHER* CipherFor(int keySize) {
@@ -45,42 +58,23 @@ struct CipherCtxFree {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
-// An AES-ECB context for whole blocks; padding is the caller's. EVP's own padding stays on:
-// turning it off is an OSSL_PARAM round trip costing about as much as all the rest of a 64-byte
-// message's work besides the key schedule. Encrypting, it acts only in EVP_CipherFinal, never
-// called here. Deciphering, it only makes each update hold its last block back until more input
-// comes, which Decipher() allows for.
+// An AES-ECB context over whole blocks; the padding is ours, so EVP's is off.
 CipherCtx NewEcb(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt) {
     CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return nullptr;
+    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+        return nullptr;
+    }
     return ctx;
 }
 
-// Runs the context over `len` bytes (whole blocks, at most INT_MAX) to `out`, which may be `in`;
-// adds what it wrote to `written`.
-bool Update(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out, std::size_t& written) {
+// Runs the context over `len` bytes (whole blocks, at most INT_MAX) from `in` to `out`, disjoint
+// buffers; `out` has room for `len` + kAesBlock bytes, as EVP's manuals ask. True when exactly
+// `len` bytes came out.
+bool Update(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out) {
     int n = 0;
-    if (EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) != 1 || n < 0) return false;
-    written += static_cast<std::size_t>(n);
-    return true;
-}
-
-// Enciphers `len` bytes in place.
-bool Encipher(EVP_CIPHER_CTX* ctx, unsigned char* data, std::size_t len) {
-    std::size_t written = 0;
-    return Update(ctx, data, len, data, written) && written == len;
-}
-
-// Deciphers the next `len` bytes of a message to `out` + `written` (what is deciphered so far).
-bool Decipher(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out, std::size_t& written) {
-    return Update(ctx, in, len, out + written, written);
-}
-
-// Lets out the block a deciphering context holds back, by feeding it a block of zeros that is
-// dropped with the context.
-bool Release(EVP_CIPHER_CTX* ctx, unsigned char* out, std::size_t& written) {
-    static constexpr unsigned char kZeros[kAesBlock] = {};
-    return Update(ctx, kZeros, sizeof kZeros, out + written, written);
+    return EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) == 1 && n >= 0 &&
+           static_cast<std::size_t>(n) == len;
 }
 
 // PKCS#7 as this protocol accepts it: pad length 1..32, every pad byte equal to it. A peer that
@@ -92,16 +86,6 @@ bool ValidPadding(const unsigned char* data, std::size_t len) {
     for (std::size_t i = len - n; i < len; ++i) diff |= data[i] ^ n;
     return diff == 0;
 }
-
-// Wipes data[from, len) when the scope ends: the part of a buffer still in clear.
-struct WipeFrom {
-    unsigned char* data;
-    std::size_t len;
-    const std::size_t& from;
-    ~WipeFrom() {
-        if (len > from) cryptutil::detail::Wipe(data + from, len - from);
-    }
-};
 
 constexpr std::size_t kBad = SIZE_MAX;
 
@@ -154,9 +138,7 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
         const CipherCtx ctx = NewEcb(cipher, key, true);
         if (!ctx) return -1;
 
-        // The padding record's buffer is the one working buffer: padded, then enciphered in place a
-        // piece at a time, each piece encoded while still in cache. The plaintext copy is wiped
-        // and released as soon as it is copied.
+        // The plaintext copy is wiped and released as soon as the padding record holds it.
         Padded padded(addPadding(plaintextStr.data(), plaintextStr.size(), kPadBlock));
         if (!padded) return -1;
         const std::size_t plainLen = plaintextStr.size();
@@ -164,17 +146,18 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
         std::string().swap(plaintextStr);
         const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
         if (len == 0 || len % kPadBlock != 0 || len < plainLen || len - plainLen > kPadBlock) return -1;
-        auto* data = static_cast<unsigned char*>(padded->dataWithPadding);
-        std::size_t enciphered = 0;
-        const WipeFrom stillPlain{data, len, enciphered};  // ciphertext is public
+        const auto* data = static_cast<const unsigned char*>(padded->dataWithPadding);
+        const PaddedWipe wipePadded{padded, len};
+
+        // Each piece is enciphered into `cipherPiece` and encoded while still in cache.
+        const std::size_t room = std::min(len, cryptutil::detail::kPieceBytes) + kAesBlock;
+        const std::unique_ptr<unsigned char[]> cipherPiece(new unsigned char[room]);
         const bool done = cryptutil::detail::ToTransportText(
             len, *encryptedMessage,
             [&](std::size_t offset, std::size_t n) -> const unsigned char* {
-                if (!Encipher(ctx.get(), data + offset, n)) return nullptr;
-                enciphered = offset + n;
-                return data + offset;
+                return Update(ctx.get(), data + offset, n, cipherPiece.get()) ? cipherPiece.get() : nullptr;
             },
-            [&] { padded.reset(); });  // all enciphered and encoded: stillPlain has nothing left to do
+            [&] { wipePadded.Release(); });
         return done ? static_cast<int>(len) : -1;
     });
 }
@@ -190,28 +173,12 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
         std::string piece;
         if (!reader.Next(piece)) return -1;
 
-        if (reader.Done() && decrypted->empty() && decrypted->capacity() < piece.size()) {
-            // All in one piece, and nothing in *decrypted to keep: the piece is deciphered in place
-            // and becomes the output, so no other buffer of the message's size is made.
-            WipeOnExit wipePiece(piece);
-            auto* data = reinterpret_cast<unsigned char*>(piece.data());
-            std::size_t written = 0;
-            if (piece.size() % kAesBlock != 0 || !Decipher(ctx.get(), data, piece.size(), data, written) ||
-                !Release(ctx.get(), data, written) || written != piece.size()) {
-                return -1;
-            }
-            const std::size_t messageLen = Unpad(data, piece.size());
-            if (messageLen == kBad) return -1;
-            piece.resize(messageLen);
-            decrypted->swap(piece);
-            return 0;
-        }
-
-        // Otherwise deciphered piece by piece straight behind what *decrypted holds: in its own
-        // buffer when that has room, else in a larger one that takes its content over (the old
-        // buffer is wiped once released: it may hold earlier messages).
+        // Deciphered piece by piece straight behind what *decrypted holds: in its own buffer when
+        // that has room for the message and the block EVP may write beyond it, else in a larger
+        // one that takes its content over (the old buffer is wiped once released: it may hold
+        // earlier messages).
         const std::size_t base = decrypted->size();
-        const std::size_t room = reader.Done() ? piece.size() : std::min(maxBytes, std::size_t{INT_MAX});
+        const std::size_t room = (reader.Done() ? piece.size() : std::min(maxBytes, std::size_t{INT_MAX})) + kAesBlock;
         std::string grown;
         const WipeOnExit wipeGrown(grown);
         std::string* target = decrypted;
@@ -221,17 +188,17 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
             target = &grown;
         }
         Appended message(*target, base);
-        std::size_t len = 0, written = 0;
+        std::size_t len = 0;
         do {
             if (piece.size() % kAesBlock != 0 || piece.size() > static_cast<std::size_t>(INT_MAX) - len) return -1;
-            len += piece.size();
-            target->resize(base + len);  // within capacity
-            if (!Decipher(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), message.At(0),
-                          written)) {
+            target->resize(base + len + piece.size() + kAesBlock);  // within capacity
+            if (!Update(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(),
+                        message.At(len))) {
                 return -1;
             }
+            len += piece.size();
         } while (reader.Next(piece));
-        if (reader.Failed() || !Release(ctx.get(), message.At(0), written) || written != len) return -1;
+        if (reader.Failed()) return -1;
         const std::size_t messageLen = Unpad(message.At(0), len);
         if (messageLen == kBad) return -1;
         message.Commit(messageLen);

@@ -1,148 +1,216 @@
-// OpenSSL 3 deprecates the RSA type, but reading keys through it is what keeps per-call parsing
-// cheap: PEM decoding plus d2i_RSA_PUBKEY takes about 5 microseconds where PEM_read_bio_PUBKEY
-// and OSSL_DECODER take 100 to 270, and PEM decoding plus d2i_RSAPrivateKey about 10 where
-// PEM_read_bio_RSAPrivateKey takes about 350. The low-level SHA-256 functions, deprecated too,
-// need no allocation and so cannot fail. The suppression stays in this file.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 #include "rsa_key.h"
 
-#include <openssl/bio.h>
-#include <openssl/crypto.h>
-#include <openssl/obj_mac.h>
-#include <openssl/objects.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/sha.h>
-#include <openssl/x509.h>
-
+#include <array>
+#include <cstdint>
 #include <cstring>
-#include <optional>
+#include <string_view>
+
+#include "api_boundary.h"
 
 namespace cryptutil::detail {
 namespace {
 
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
+// A cursor over DER: one-byte tags, definite lengths.
+class Der {
+public:
+    Der() = default;
+    Der(const unsigned char* p, std::size_t n) : p_(p), n_(n) {}
+
+    // Takes the next element if its tag is `tag`, its contents into `contents`.
+    bool Take(unsigned char tag, Der& contents) {
+        if (n_ < 2 || p_[0] != tag) return false;
+        std::size_t len = p_[1], header = 2;
+        if (len >= 0x80) {
+            const std::size_t lengthBytes = len & 0x7F;
+            if (lengthBytes == 0 || lengthBytes > 4 || n_ - 2 < lengthBytes) return false;
+            len = 0;
+            for (std::size_t i = 0; i < lengthBytes; ++i) len = len << 8 | p_[2 + i];
+            header += lengthBytes;
+        }
+        if (n_ - header < len) return false;
+        contents = Der(p_ + header, len);
+        p_ += header + len;
+        n_ -= header + len;
+        return true;
+    }
+    bool Is(const unsigned char* bytes, std::size_t n) const { return n_ == n && std::memcmp(p_, bytes, n) == 0; }
+    bool Empty() const { return n_ == 0; }
+    const unsigned char* data() const { return p_; }
+    std::size_t size() const { return n_; }
+
+private:
+    const unsigned char* p_ = nullptr;
+    std::size_t n_ = 0;
 };
-// PEM_FLAG_SECURE makes the reader wipe every buffer it used for the key's text and bytes; its
-// results come from the secure allocator (the plain heap unless the host set a secure heap up).
-struct SecureFree {
-    void operator()(void* p) const noexcept { OPENSSL_secure_free(p); }
+
+constexpr unsigned char kSequence = 0x30, kInteger = 0x02, kBitString = 0x03, kOctetString = 0x04, kOid = 0x06;
+// 1.2.840.113549.1.1.1. An RSA-PSS key (1.2.840.113549.1.1.10) is restricted to PSS signatures,
+// which this library neither makes nor checks, and OpenSSL's own tools refuse it for the rest.
+constexpr unsigned char kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+
+// Takes an AlgorithmIdentifier and checks that it names rsaEncryption (its parameters, NULL by
+// RFC 8017, are not looked at, as OpenSSL does not).
+bool TakeRsaEncryption(Der& in) {
+    Der algorithm, oid;
+    return in.Take(kSequence, algorithm) && algorithm.Take(kOid, oid) && oid.Is(kRsaEncryption, sizeof kRsaEncryption);
+}
+
+constexpr std::array<std::uint8_t, 256> kBase64Value = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (auto& v : t) v = 0xFF;
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::uint8_t i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = i;
+    return t;
+}();
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Lines of text, without their line break and trailing blanks.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool Next(std::string_view& line) {
+        if (text_.empty()) return false;
+        const std::size_t end = std::min(text_.find('\n'), text_.size());
+        line = text_.substr(0, end);
+        text_.remove_prefix(std::min(end + 1, text_.size()));
+        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+        return true;
+    }
+
+private:
+    std::string_view text_;
 };
-struct DerFree {
-    long len = 0;
-    void operator()(unsigned char* p) const noexcept { OPENSSL_secure_clear_free(p, static_cast<std::size_t>(len)); }
-};
-struct Pkcs8Free {
-    void operator()(PKCS8_PRIV_KEY_INFO* p) const noexcept { PKCS8_PRIV_KEY_INFO_free(p); }
-};
+
+// The label of a "-----BEGIN label-----" (or END) line, or empty.
+std::string_view Label(std::string_view line, std::string_view kind) {
+    constexpr std::string_view kDashes = "-----";
+    if (line.size() < 2 * kDashes.size() + kind.size() + 1 || line.substr(0, kDashes.size()) != kDashes ||
+        line.substr(kDashes.size(), kind.size()) != kind || line[kDashes.size() + kind.size()] != ' ' ||
+        line.substr(line.size() - kDashes.size()) != kDashes) {
+        return {};
+    }
+    const std::size_t start = kDashes.size() + kind.size() + 1;
+    return line.substr(start, line.size() - start - kDashes.size());
+}
+
+// Decodes the base64 body lines of a block into `der`, which is allocated once at its final size
+// (so no copy is left behind by growing); blanks inside lines are skipped, '=' only at the end.
+bool DecodeBody(std::string_view body, std::string& der) {
+    std::size_t chars = 0;
+    for (const char c : body) chars += kBase64Value[static_cast<unsigned char>(c)] != 0xFF || c == '=' ? 1U : 0U;
+    if (chars == 0 || chars % 4 != 0) return false;
+    der.reserve(chars / 4 * 3);
+    std::uint32_t group = 0;
+    std::size_t have = 0, padding = 0;
+    for (const char c : body) {
+        if (c == '\n' || IsBlank(c)) continue;
+        const std::uint8_t v = kBase64Value[static_cast<unsigned char>(c)];
+        if (c == '=') {
+            ++padding;
+        } else if (v == 0xFF || padding != 0) {
+            return false;
+        }
+        group = group << 6 | (c == '=' ? 0U : v);
+        if (++have < 4) continue;
+        const char bytes[3] = {static_cast<char>(group >> 16), static_cast<char>(group >> 8), static_cast<char>(group)};
+        if (padding > 2) return false;
+        der.append(bytes, 3 - padding);
+        group = 0;
+        have = 0;
+        if (padding != 0 && der.size() != chars / 4 * 3 - padding) return false;  // '=' before the last quad
+    }
+    return true;
+}
 
 struct PemBlock {
-    std::unique_ptr<char, SecureFree> label;
-    std::unique_ptr<char, SecureFree> header;
-    std::unique_ptr<unsigned char, DerFree> der;
-    long len = 0;
+    std::string_view label;
+    bool hasHeaders = false;
 };
 
-// The first PEM block, in text read up to its first NUL, whose label `wanted` accepts; blocks
-// with other labels are skipped, as OpenSSL's own readers do.
+// Finds the first PEM block in `text` whose label `wanted` accepts and decodes its body into
+// `der`; blocks with other labels are skipped. The caller owns and wipes `der`.
 template <typename Wanted>
-std::optional<PemBlock> FirstBlock(const std::string& pem, Wanted wanted) {
-    const std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.c_str(), -1));
-    if (!bio) return std::nullopt;
-    for (;;) {
-        char* label = nullptr;
-        char* header = nullptr;
-        unsigned char* der = nullptr;
-        long len = 0;
-        if (PEM_read_bio_ex(bio.get(), &label, &header, &der, &len, PEM_FLAG_SECURE | PEM_FLAG_EAY_COMPATIBLE) != 1) {
-            return std::nullopt;
+bool FirstBlock(std::string_view text, Wanted wanted, PemBlock& block, std::string& der) {
+    Lines lines(text);
+    std::string_view line;
+    while (lines.Next(line)) {
+        const std::string_view label = Label(line, "BEGIN");
+        if (label.empty()) continue;
+        const bool picked = wanted(label);
+        // Headers ("Proc-Type: 4,ENCRYPTED" ...) run from the first line up to a blank line.
+        bool inHeaders = false, first = true;
+        const char* bodyStart = nullptr;
+        const char* bodyEnd = nullptr;
+        bool ended = false;
+        while (!ended && lines.Next(line)) {
+            if (first && line.find(':') != std::string_view::npos) inHeaders = true;
+            first = false;
+            if (inHeaders) {
+                if (line.empty()) inHeaders = false;
+                block.hasHeaders = true;
+                continue;
+            }
+            if (const std::string_view end = Label(line, "END"); !end.empty()) {
+                if (end != label) return false;
+                ended = true;
+                continue;
+            }
+            if (bodyStart == nullptr) bodyStart = line.data();
+            bodyEnd = line.data() + line.size();
         }
-        PemBlock block{decltype(PemBlock::label)(label), decltype(PemBlock::header)(header),
-                       decltype(PemBlock::der)(der, DerFree{len}), len};
-        if (wanted(label)) return block;
+        if (!ended) return false;
+        if (!picked) {
+            block.hasHeaders = false;
+            continue;
+        }
+        if (bodyStart == nullptr) return false;
+        block.label = label;
+        return DecodeBody(std::string_view(bodyStart, static_cast<std::size_t>(bodyEnd - bodyStart)), der);
     }
-}
-
-bool Is(const char* label, const char* expected) {
-    return std::strcmp(label, expected) == 0;
-}
-
-RsaKey FromPkcs1(const unsigned char* der, long len) {
-    return RsaKey(d2i_RSAPrivateKey(nullptr, &der, len));
-}
-
-RsaKey FromPkcs8(const unsigned char* der, long len) {
-    const std::unique_ptr<PKCS8_PRIV_KEY_INFO, Pkcs8Free> info(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &der, len));
-    const unsigned char* inner = nullptr;
-    int innerLen = 0;
-    const X509_ALGOR* alg = nullptr;
-    if (!info || PKCS8_pkey_get0(nullptr, &inner, &innerLen, &alg, info.get()) != 1) return nullptr;
-    const ASN1_OBJECT* oid = nullptr;
-    X509_ALGOR_get0(&oid, nullptr, nullptr, alg);
-    if (OBJ_obj2nid(oid) != NID_rsaEncryption) return nullptr;
-    return FromPkcs1(inner, innerLen);
-}
-
-// Only rsaEncryption keys: an RSA-PSS key is restricted to PSS signatures, which this library
-// neither makes nor checks, and OpenSSL's own tools refuse it for anything else.
-RsaKey PlainRsaOnly(RsaKey key) {
-    if (key && RSA_test_flags(key.get(), RSA_FLAG_TYPE_MASK) != RSA_FLAG_TYPE_RSA) return nullptr;
-    return key;
+    return false;
 }
 
 }  // namespace
 
-void RsaKeyFree::operator()(RSA* key) const noexcept {
-    RSA_free(key);
-}
-
 RsaKey ReadRsaPublicKey(const std::string& pem) {
-    const auto block = FirstBlock(pem, [](const char* label) { return Is(label, PEM_STRING_PUBLIC); });
-    if (!block) return nullptr;
-    const unsigned char* der = block->der.get();
-    return PlainRsaOnly(RsaKey(d2i_RSA_PUBKEY(nullptr, &der, block->len)));
+    PemBlock block;
+    std::string der;
+    if (!FirstBlock(
+            pem.c_str(), [](std::string_view label) { return label == "PUBLIC KEY"; }, block, der)) {
+        return nullptr;
+    }
+    // SubjectPublicKeyInfo: SEQUENCE { AlgorithmIdentifier, BIT STRING holding an RSAPublicKey }.
+    Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), info, bits;
+    if (!all.Take(kSequence, info) || !all.Empty() || !TakeRsaEncryption(info) || !info.Take(kBitString, bits) ||
+        !info.Empty() || bits.Empty() || bits.data()[0] != 0) {
+        return nullptr;
+    }
+    return RsaPublicKeyFromDer(bits.data() + 1, bits.size() - 1);
 }
 
 RsaKey ReadRsaPrivateKey(const std::string& pem) {
-    const auto block =
-        FirstBlock(pem, [](const char* label) { return Is(label, PEM_STRING_RSA) || Is(label, PEM_STRING_PKCS8INF); });
-    // A header ("Proc-Type: 4,ENCRYPTED") marks a pass-phrase-protected key: unreadable here, and
-    // never a prompt. Encrypted PKCS #8 has a label of its own and is never picked.
-    if (!block || *block->header != '\0') return nullptr;
-    return PlainRsaOnly(Is(block->label.get(), PEM_STRING_RSA) ? FromPkcs1(block->der.get(), block->len)
-                                                               : FromPkcs8(block->der.get(), block->len));
-}
-
-std::size_t ModulusBytes(const RSA& key) {
-    return static_cast<std::size_t>(RSA_size(&key));
-}
-
-int OaepEncrypt(RSA& key, const unsigned char* in, int len, unsigned char* out) {
-    return RSA_public_encrypt(len, in, out, &key, RSA_PKCS1_OAEP_PADDING);
-}
-
-int OaepDecrypt(RSA& key, const unsigned char* in, int len, unsigned char* out) {
-    return RSA_private_decrypt(len, in, out, &key, RSA_PKCS1_OAEP_PADDING);
-}
-
-void Sha256(const unsigned char* data, std::size_t len, unsigned char* digest) {
-    SHA256_CTX ctx;
-    SHA256_Init(&ctx);
-    SHA256_Update(&ctx, data, len);
-    SHA256_Final(digest, &ctx);
-    OPENSSL_cleanse(&ctx, sizeof ctx);
-}
-
-bool SignSha256(RSA& key, const unsigned char* digest, unsigned char* sig) {
-    unsigned int len = 0;
-    return RSA_sign(NID_sha256, digest, 32, sig, &len, &key) == 1 && len == ModulusBytes(key);
-}
-
-bool VerifySha256(RSA& key, const unsigned char* digest, const unsigned char* sig, std::size_t sigLen) {
-    if (sigLen != ModulusBytes(key)) return false;
-    return RSA_verify(NID_sha256, digest, 32, sig, static_cast<unsigned int>(sigLen), &key) == 1;
+    PemBlock block;
+    std::string der;
+    const WipeOnExit wipeDer(der);
+    const bool found = FirstBlock(
+        pem.c_str(), [](std::string_view label) { return label == "RSA PRIVATE KEY" || label == "PRIVATE KEY"; }, block,
+        der);
+    // Encrypted PKCS #8 has a label of its own and is never picked.
+    if (!found || block.hasHeaders) return nullptr;
+    Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), key = all;
+    if (block.label == "PRIVATE KEY") {
+        // PrivateKeyInfo: SEQUENCE { INTEGER version, AlgorithmIdentifier, OCTET STRING holding an
+        // RSAPrivateKey, attributes ... }.
+        Der info, version;
+        if (!all.Take(kSequence, info) || !all.Empty() || !info.Take(kInteger, version) || !TakeRsaEncryption(info) ||
+            !info.Take(kOctetString, key)) {
+            return nullptr;
+        }
+    }
+    return RsaPrivateKeyFromDer(key.data(), key.size());
 }
 
 }  // namespace cryptutil::detail

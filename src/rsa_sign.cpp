@@ -7,9 +7,18 @@
 #include "rsa_key.h"
 #include "transport_text.h"
 
+namespace {
+
+// The SHA-256 digest of `data`; false only when memory runs out.
+bool Digest(const std::string& data, unsigned char* hash) {
+    return cryptutil::detail::Sha256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), hash);
+}
+
+}  // namespace
+
 void hashData(const std::string& data, unsigned char* hash) noexcept {
     if (hash == nullptr) return;
-    cryptutil::detail::Sha256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), hash);
+    cryptutil::detail::GuardedVoid([&] { Digest(data, hash); });
 }
 
 std::string createRSASignature(const std::string& privatePem, const std::string& data) noexcept {
@@ -17,7 +26,7 @@ std::string createRSASignature(const std::string& privatePem, const std::string&
         const auto key = cryptutil::detail::ReadRsaPrivateKey(privatePem);
         if (!key) return std::string();
         unsigned char digest[SHA256_DIGEST_LENGTH];
-        hashData(data, digest);
+        if (!Digest(data, digest)) return std::string();
         const std::size_t k = cryptutil::detail::ModulusBytes(*key);
         std::string sig(k, '\0');
         auto* dst = reinterpret_cast<unsigned char*>(sig.data());
@@ -32,7 +41,7 @@ bool verifyRSASignature(const std::string& publicPem, const std::string& signatu
         const auto key = cryptutil::detail::ReadRsaPublicKey(publicPem);
         if (!key) return false;
         unsigned char digest[SHA256_DIGEST_LENGTH];
-        hashData(data, digest);
+        if (!Digest(data, digest)) return false;
         return cryptutil::detail::VerifySha256(*key, digest, reinterpret_cast<const unsigned char*>(sig.data()),
                                                sig.size());
     });

@@ -30,8 +30,8 @@ int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publi
         std::string wrapped(k, '\0');
         unsigned char none = 0;  // OpenSSL copies from the pointer even for an empty secret
         auto* dst = reinterpret_cast<unsigned char*>(wrapped.data());
-        if (cryptutil::detail::OaepEncrypt(*key, plaintext != nullptr ? plaintext : &none, plaintext_size, dst) !=
-            static_cast<int>(k)) {
+        if (cryptutil::detail::OaepEncrypt(*key, plaintext != nullptr ? plaintext : &none,
+                                           static_cast<std::size_t>(plaintext_size), dst) != static_cast<int>(k)) {
             return -1;
         }
         cryptutil::detail::ToTransportText(dst, k, *out);
@@ -49,6 +49,6 @@ int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* o
         // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
         if (wrapped.size() != cryptutil::detail::ModulusBytes(*key)) return -1;
         return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),
-                                              static_cast<int>(wrapped.size()), out);
+                                              wrapped.size(), out);
     });
 }
