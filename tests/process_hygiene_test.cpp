@@ -4,10 +4,6 @@
 // replace them themselves, leave this test out.
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <atomic>
 #include <cstring>
@@ -94,17 +90,8 @@ std::string Marker(char tag) {
 
 // Windows of the private key: bytes of the private exponent as DER holds them, and a run of the
 // PEM text.
-std::vector<std::string> PrivateKeyMarkers(const std::string& pem) {
-    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    EVP_PKEY* pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-    BIGNUM* d = nullptr;
-    EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_D, &d);
-    std::string dBytes(static_cast<std::size_t>(BN_num_bytes(d)), '\0');
-    BN_bn2bin(d, U(dBytes));
-    BN_clear_free(d);
-    EVP_PKEY_free(pkey);
-    BIO_free(bio);
-    return {dBytes.substr(100, 24), pem.substr(pem.find('\n', 200) + 1, 48)};
+std::vector<std::string> PrivateKeyMarkers(const testing_support::KeyPair& keys, const std::string& pem) {
+    return {keys.privateExponent.substr(100, 24), pem.substr(pem.find('\n', 200) + 1, 48)};
 }
 
 // Runs `call` with the given secrets searched for in every block it frees; returns how many
@@ -142,7 +129,7 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
 
     std::string secret = Marker('s') + "0123456789", wrapped;
     EXPECT_EQ(SecretsFreedBy({secret}, [&] { EncryptKeyV2(U(secret), 32, Keys().publicKey, &wrapped); }), 0);
-    auto privateMarkers = PrivateKeyMarkers(Keys().pkcs8);
+    auto privateMarkers = PrivateKeyMarkers(Keys(), Keys().pkcs8);
     privateMarkers.push_back(secret.substr(0, 20));
     for (const std::string* pem : {&Keys().pkcs8, &Keys().pkcs1}) {
         unsigned char out[256];

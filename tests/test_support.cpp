@@ -1,52 +1,38 @@
 #include "test_support.h"
 
-#include <openssl/encoder.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 
 namespace testing_support {
 namespace {
 
-template <typename Write>
-std::string Pem(Write write) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    write(bio);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    std::string out(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
-    return out;
+std::string ReadKeyFile(const std::string& name) {
+    std::ifstream in(std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test key " + name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
-KeyPair Generate(unsigned bits) {
-    EVP_PKEY* k = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits));
-    static char pass[] = "secret";
-    auto* upass = reinterpret_cast<unsigned char*>(pass);
-    KeyPair kp{
-        Pem([&](BIO* b) { PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr, nullptr); }),
-        Pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, k, nullptr, nullptr, 0, nullptr, nullptr); }),
-        Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); }),
-        Pem([&](BIO* b) {
-            OSSL_ENCODER_CTX* ctx =
-                OSSL_ENCODER_CTX_new_for_pkey(k, EVP_PKEY_PUBLIC_KEY, "PEM", "type-specific", nullptr);
-            OSSL_ENCODER_to_bio(ctx, b);
-            OSSL_ENCODER_CTX_free(ctx);
-        }),
-        Pem([&](BIO* b) { PEM_write_bio_PKCS8PrivateKey(b, k, EVP_aes_256_cbc(), pass, 6, nullptr, nullptr); }),
-        Pem([&](BIO* b) { PEM_write_bio_PrivateKey_traditional(b, k, EVP_aes_256_cbc(), upass, 6, nullptr, nullptr); }),
-    };
-    EVP_PKEY_free(k);
-    return kp;
+KeyPair Load(const std::string& base) {
+    std::string d = ReadKeyFile(base + ".d.hex");
+    while (!d.empty() && (d.back() == '\n' || d.back() == '\r')) d.pop_back();
+    return {ReadKeyFile(base + ".pkcs1.pem"),
+            ReadKeyFile(base + ".pkcs8.pem"),
+            ReadKeyFile(base + ".public.pem"),
+            ReadKeyFile(base + ".pkcs1-public.pem"),
+            ReadKeyFile(base + ".encrypted-pkcs8.pem"),
+            ReadKeyFile(base + ".encrypted-pkcs1.pem"),
+            Unhex(d)};
 }
 
 }  // namespace
-
 std::string Unhex(std::string_view hex) {
     std::string out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
@@ -87,28 +73,11 @@ std::filesystem::path TestVectorFile(const std::string& relative) {
 }
 
 std::string EcPublicKey() {
-    EVP_PKEY* k = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    std::string pem = Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); });
-    EVP_PKEY_free(k);
-    return pem;
+    return ReadKeyFile("ec-p256.public.pem");
 }
 
 std::pair<std::string, std::string> PssKeys() {
-    EVP_PKEY* k = nullptr;
-    EVP_PKEY_CTX* gen = EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr);
-    EVP_PKEY_keygen_init(gen);
-    EVP_PKEY_CTX_set_rsa_keygen_bits(gen, 2048);
-    EVP_PKEY_generate(gen, &k);
-    EVP_PKEY_CTX_free(gen);
-    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(k);
-    const unsigned char* inner = nullptr;
-    int innerLen = 0;
-    PKCS8_pkey_get0(nullptr, &inner, &innerLen, nullptr, p8);
-    auto keys = std::make_pair(Pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, k); }),
-                               Pem([&](BIO* b) { PEM_write_bio(b, "RSA PRIVATE KEY", "", inner, innerLen); }));
-    PKCS8_PRIV_KEY_INFO_free(p8);
-    EVP_PKEY_free(k);
-    return keys;
+    return {ReadKeyFile("pss.public.pem"), ReadKeyFile("pss.pkcs1.pem")};
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {
@@ -116,7 +85,11 @@ const KeyPair& RsaKeys(unsigned bits, int which) {
     static std::map<std::pair<unsigned, int>, KeyPair> cache;
     const std::lock_guard<std::mutex> lock(mutex);
     auto it = cache.find({bits, which});
-    if (it == cache.end()) it = cache.emplace(std::make_pair(bits, which), Generate(bits)).first;
+    if (it == cache.end()) {
+        const std::string base =
+            bits == 2048 ? std::string(which == 0 ? "rsa2048-a" : "rsa2048-b") : "rsa" + std::to_string(bits);
+        it = cache.emplace(std::make_pair(bits, which), Load(base)).first;
+    }
     return it->second;
 }
 

@@ -24,9 +24,10 @@ std::string ReferenceTransportText(std::string_view bytes);
 // A public test-vector file under tests/vectors.
 std::filesystem::path TestVectorFile(const std::string& relative);
 
-// RSA key pairs made with OpenSSL, cached per (bits, which), as PEM text in every form used.
+// Stored RSA key pairs (tests/keys: 2048 bits, which 0 or 1; 3072 bits), as PEM text in every
+// form used, and the private exponent's bytes.
 struct KeyPair {
-    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1;
+    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, privateExponent;
 };
 const KeyPair& RsaKeys(unsigned bits, int which = 0);
 

@@ -2,6 +2,7 @@
 // library: data comes from standard input, results go to standard output.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -137,10 +138,21 @@ void Print(const std::string& text) {
     std::cout << text << '\n';
 }
 
+// A fresh RSA key pair, or null; through the EVP calls every crypto library has.
+EVP_PKEY* GenerateRsaKey(int bits) {
+    const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr),
+                                                                          &EVP_PKEY_CTX_free);
+    EVP_PKEY* pkey = nullptr;
+    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
+        EVP_PKEY_keygen(ctx.get(), &pkey) != 1) {
+        return nullptr;
+    }
+    return pkey;
+}
+
 // The whole hybrid flow on a key pair made here, printing every step's text.
 int Demo() {
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
-        EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048)), &EVP_PKEY_free);
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(GenerateRsaKey(2048), &EVP_PKEY_free);
     auto pem = [&](bool priv) {
         const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
         if (!pkey || !bio) throw Failure("could not generate an RSA key pair");
