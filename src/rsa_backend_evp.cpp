@@ -1,10 +1,16 @@
-// RSA keys held as an EVP_PKEY, for an OpenSSL 3 built without deprecated APIs. Parsing a private
-// key costs far more here than through the RSA type (see the README's figures).
+// RSA keys held as an EVP_PKEY, for an OpenSSL 3 built without deprecated APIs.
 #include "rsa_backend.h"
 
 #if defined(CRYPTUTIL_RSA_AS_EVP_PKEY)
 
-#include <openssl/x509.h>
+#include <openssl/core_names.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "api_boundary.h"
+#include "der.h"
 
 namespace cryptutil::detail {
 namespace {
@@ -14,11 +20,12 @@ struct PkeyCtxFree {
 };
 using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 
-template <EVP_PKEY* (*Parse)(int, EVP_PKEY**, const unsigned char**, long)>
-RsaKey FromDer(const unsigned char* der, std::size_t len) {
-    const unsigned char* end = der + len;
-    RsaKey key(Parse(EVP_PKEY_RSA, nullptr, &der, static_cast<long>(len)));
-    return key && der == end && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA ? std::move(key) : nullptr;
+// The byte order OSSL_PARAM expects integers in.
+bool LittleEndian() {
+    const std::uint16_t one = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
 }
 
 // A context for one operation on `key`, set up by `init` and RSA padding `padding`.
@@ -41,11 +48,52 @@ void RsaKeyFree::operator()(EVP_PKEY* key) const noexcept {
 }
 
 RsaKey RsaPublicKeyFromDer(const unsigned char* der, std::size_t len) {
-    return FromDer<d2i_PublicKey>(der, len);
+    const unsigned char* end = der + len;
+    RsaKey key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &der, static_cast<long>(len)));
+    return key && der == end ? std::move(key) : nullptr;
 }
 
+// Read here and handed to OpenSSL as numbers: its DER decoders leave copies of the key in memory
+// they free unwiped. Two-prime keys (version 0), as RFC 8017 keys are but for multi-prime ones.
 RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len) {
-    return FromDer<d2i_PrivateKey>(der, len);
+    static const char* const kNames[] = {OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+                                         OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+                                         OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+                                         OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+    constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];
+    Der all(der, len), key, version;
+    if (!all.Take(kDerSequence, key) || !all.Empty() || !key.Take(kDerInteger, version) ||
+        !version.Is(reinterpret_cast<const unsigned char*>("\0"), 1)) {
+        return nullptr;
+    }
+    // The numbers in OSSL_PARAM's byte order, in one buffer of the key's size that is wiped.
+    std::string numbers;
+    const WipeOnExit wipeNumbers(numbers);
+    numbers.reserve(len);
+    Der values[kCount];
+    for (Der& value : values) {
+        if (!key.Take(kDerInteger, value) || value.Empty() || (value.data()[0] & 0x80) != 0) return nullptr;
+    }
+    if (!key.Empty()) return nullptr;
+    OSSL_PARAM params[kCount + 1];
+    std::size_t offsets[kCount];
+    for (std::size_t i = 0; i < kCount; ++i) {
+        offsets[i] = numbers.size();
+        numbers.append(reinterpret_cast<const char*>(values[i].data()), values[i].size());
+        if (LittleEndian()) std::reverse(numbers.begin() + static_cast<std::ptrdiff_t>(offsets[i]), numbers.end());
+    }
+    for (std::size_t i = 0; i < kCount; ++i) {
+        params[i] = OSSL_PARAM_construct_BN(kNames[i], reinterpret_cast<unsigned char*>(numbers.data() + offsets[i]),
+                                            values[i].size());
+    }
+    params[kCount] = OSSL_PARAM_construct_end();
+    const PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* pkey = nullptr;
+    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_KEYPAIR, params) != 1) {
+        return nullptr;
+    }
+    return RsaKey(pkey);
 }
 
 std::size_t ModulusBytes(const EVP_PKEY& key) {

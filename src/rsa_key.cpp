@@ -6,44 +6,11 @@
 #include <string_view>
 
 #include "api_boundary.h"
+#include "der.h"
 
 namespace cryptutil::detail {
 namespace {
 
-// A cursor over DER: one-byte tags, definite lengths.
-class Der {
-public:
-    Der() = default;
-    Der(const unsigned char* p, std::size_t n) : p_(p), n_(n) {}
-
-    // Takes the next element if its tag is `tag`, its contents into `contents`.
-    bool Take(unsigned char tag, Der& contents) {
-        if (n_ < 2 || p_[0] != tag) return false;
-        std::size_t len = p_[1], header = 2;
-        if (len >= 0x80) {
-            const std::size_t lengthBytes = len & 0x7F;
-            if (lengthBytes == 0 || lengthBytes > 4 || n_ - 2 < lengthBytes) return false;
-            len = 0;
-            for (std::size_t i = 0; i < lengthBytes; ++i) len = len << 8 | p_[2 + i];
-            header += lengthBytes;
-        }
-        if (n_ - header < len) return false;
-        contents = Der(p_ + header, len);
-        p_ += header + len;
-        n_ -= header + len;
-        return true;
-    }
-    bool Is(const unsigned char* bytes, std::size_t n) const { return n_ == n && std::memcmp(p_, bytes, n) == 0; }
-    bool Empty() const { return n_ == 0; }
-    const unsigned char* data() const { return p_; }
-    std::size_t size() const { return n_; }
-
-private:
-    const unsigned char* p_ = nullptr;
-    std::size_t n_ = 0;
-};
-
-constexpr unsigned char kSequence = 0x30, kInteger = 0x02, kBitString = 0x03, kOctetString = 0x04, kOid = 0x06;
 // 1.2.840.113549.1.1.1. An RSA-PSS key (1.2.840.113549.1.1.10) is restricted to PSS signatures,
 // which this library neither makes nor checks, and OpenSSL's own tools refuse it for the rest.
 constexpr unsigned char kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
@@ -52,7 +19,7 @@ constexpr unsigned char kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 
 // RFC 8017, are not looked at, as OpenSSL does not).
 bool TakeRsaEncryption(Der& in) {
     Der algorithm, oid;
-    return in.Take(kSequence, algorithm) && algorithm.Take(kOid, oid) && oid.Is(kRsaEncryption, sizeof kRsaEncryption);
+    return in.Take(kDerSequence, algorithm) && algorithm.Take(kDerOid, oid) && oid.Is(kRsaEncryption, sizeof kRsaEncryption);
 }
 
 constexpr std::array<std::uint8_t, 256> kBase64Value = [] {
@@ -184,7 +151,7 @@ RsaKey ReadRsaPublicKey(const std::string& pem) {
     }
     // SubjectPublicKeyInfo: SEQUENCE { AlgorithmIdentifier, BIT STRING holding an RSAPublicKey }.
     Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), info, bits;
-    if (!all.Take(kSequence, info) || !all.Empty() || !TakeRsaEncryption(info) || !info.Take(kBitString, bits) ||
+    if (!all.Take(kDerSequence, info) || !all.Empty() || !TakeRsaEncryption(info) || !info.Take(kDerBitString, bits) ||
         !info.Empty() || bits.Empty() || bits.data()[0] != 0) {
         return nullptr;
     }
@@ -205,8 +172,8 @@ RsaKey ReadRsaPrivateKey(const std::string& pem) {
         // PrivateKeyInfo: SEQUENCE { INTEGER version, AlgorithmIdentifier, OCTET STRING holding an
         // RSAPrivateKey, attributes ... }.
         Der info, version;
-        if (!all.Take(kSequence, info) || !all.Empty() || !info.Take(kInteger, version) || !TakeRsaEncryption(info) ||
-            !info.Take(kOctetString, key)) {
+        if (!all.Take(kDerSequence, info) || !all.Empty() || !info.Take(kDerInteger, version) || !TakeRsaEncryption(info) ||
+            !info.Take(kDerOctetString, key)) {
             return nullptr;
         }
     }

@@ -12,11 +12,17 @@ using cryptutil::detail::Guarded;
 
 // RSAES-OAEP with SHA-1 carries at most k - 2 * 20 - 2 bytes.
 constexpr std::size_t kOaepOverhead = 42;
+
+// OpenSSL counts in int, BoringSSL in size_t.
+template <typename Count>
+void RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) {
+    draw(out, static_cast<Count>(n));
+}
 }  // namespace
 
 void GetRandomBytes(unsigned char* key, int keySize) noexcept {
     if (key == nullptr || keySize <= 0) return;
-    cryptutil::detail::GuardedVoid([&] { RAND_bytes(key, keySize); });
+    cryptutil::detail::GuardedVoid([&] { RandomBytes(RAND_bytes, key, keySize); });
 }
 
 int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out) noexcept {

@@ -58,13 +58,27 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
     return out;
 }
 
-std::string ReferenceTransportText(std::string_view bytes) {
+namespace {
+
+// OpenSSL counts in int, BoringSSL in size_t.
+template <typename Count, typename Result>
+std::size_t EncodeBlock(Result (*encode)(unsigned char*, const unsigned char*, Count), unsigned char* out,
+                        const unsigned char* in, std::size_t n) {
+    return static_cast<std::size_t>(encode(out, in, static_cast<Count>(n)));
+}
+
+}  // namespace
+
+std::string ReferenceBase64(std::string_view bytes) {
     std::string b64(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    b64.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()),
-                                                        reinterpret_cast<const unsigned char*>(bytes.data()),
-                                                        static_cast<int>(bytes.size()))));
+    b64.resize(EncodeBlock(EVP_EncodeBlock, reinterpret_cast<unsigned char*>(b64.data()),
+                           reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+    return b64;
+}
+
+std::string ReferenceTransportText(std::string_view bytes) {
     std::string out;
-    for (const char c : b64) out += c == '+' ? std::string("%2B") : std::string(1, c);
+    for (const char c : ReferenceBase64(bytes)) out += c == '+' ? std::string("%2B") : std::string(1, c);
     return out;
 }
 

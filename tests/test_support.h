@@ -18,6 +18,9 @@ inline unsigned char* U(std::string& s) {
     return reinterpret_cast<unsigned char*>(s.data());
 }
 
+// Plain base64 of `bytes` by the crypto library's own encoder, independent of the library's codec.
+std::string ReferenceBase64(std::string_view bytes);
+
 // Transport text made with OpenSSL's base64 encoder, independent of the library's codec.
 std::string ReferenceTransportText(std::string_view bytes);
 
