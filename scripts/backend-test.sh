@@ -6,8 +6,9 @@
 #     boringssl              BoringSSL, Debian's android-libboringssl-dev
 #     openssl3-nodeprecated  OpenSSL 3 as a no-deprecated build's headers declare it
 #     libcxx                 Debian's OpenSSL 3 with Clang and libc++ (GoogleTest built from source)
-# Installs what the backend needs (root or sudo), builds in build-backend-BACKEND/ and ends with
-# ctest's summary. Extra arguments go to ctest.
+# Installs what the backend needs (root or sudo), builds in build-backend-BACKEND/, runs the
+# decryption-room test under valgrind, then the suite, ending with ctest's summary. Extra
+# arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 backend=${1:?usage: scripts/backend-test.sh openssl3|openssl11|boringssl|openssl3-nodeprecated|libcxx [ctest args]}
@@ -60,6 +61,10 @@ case "$backend" in
   *) echo "unknown backend '$backend'" >&2; exit 2 ;;
 esac
 
+install valgrind
 cmake -S . -B "$build" "${args[@]}" >/dev/null
 cmake --build "$build" -j2
+# Deciphering into outputs of every room: a write past a buffer is an error here.
+valgrind -q --error-exitcode=1 "$build/tests/cryptutil_tests" --gtest_brief=1 \
+  --gtest_filter='MessageCrypto.DecryptionWritesOnlyWithinItsOutput:KnownAnswers.*'
 ctest --test-dir "$build" -j2 --output-on-failure --no-tests=error "$@"

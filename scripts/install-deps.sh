@@ -9,7 +9,7 @@ packages=(
 )
 # The hardening checks of .ci/run: sanitizer and libFuzzer runtimes, valgrind, clang-tidy.
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(libclang-rt-14-dev valgrind clang-tidy)
+  packages+=(libclang-rt-14-dev valgrind clang-tidy android-libboringssl-dev libc++-dev libc++abi-dev googletest)
 fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -7,8 +7,8 @@
 
 namespace cryptutil::detail {
 
-inline constexpr unsigned char kDerSequence = 0x30, kDerInteger = 0x02, kDerBitString = 0x03,
-                               kDerOctetString = 0x04, kDerOid = 0x06;
+inline constexpr unsigned char kDerSequence = 0x30, kDerInteger = 0x02, kDerBitString = 0x03, kDerOctetString = 0x04,
+                               kDerOid = 0x06;
 
 // A cursor over DER: one-byte tags, definite lengths.
 class Der {

@@ -19,7 +19,8 @@ constexpr unsigned char kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 
 // RFC 8017, are not looked at, as OpenSSL does not).
 bool TakeRsaEncryption(Der& in) {
     Der algorithm, oid;
-    return in.Take(kDerSequence, algorithm) && algorithm.Take(kDerOid, oid) && oid.Is(kRsaEncryption, sizeof kRsaEncryption);
+    return in.Take(kDerSequence, algorithm) && algorithm.Take(kDerOid, oid) &&
+           oid.Is(kRsaEncryption, sizeof kRsaEncryption);
 }
 
 constexpr std::array<std::uint8_t, 256> kBase64Value = [] {
@@ -172,8 +173,8 @@ RsaKey ReadRsaPrivateKey(const std::string& pem) {
         // PrivateKeyInfo: SEQUENCE { INTEGER version, AlgorithmIdentifier, OCTET STRING holding an
         // RSAPrivateKey, attributes ... }.
         Der info, version;
-        if (!all.Take(kDerSequence, info) || !all.Empty() || !info.Take(kDerInteger, version) || !TakeRsaEncryption(info) ||
-            !info.Take(kDerOctetString, key)) {
+        if (!all.Take(kDerSequence, info) || !all.Empty() || !info.Take(kDerInteger, version) ||
+            !TakeRsaEncryption(info) || !info.Take(kDerOctetString, key)) {
             return nullptr;
         }
     }
