@@ -151,7 +151,7 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 
         // Each piece is enciphered into `cipherPiece` and encoded while still in cache.
         const std::size_t room = std::min(len, cryptutil::detail::kPieceBytes) + kAesBlock;
-        const std::unique_ptr<unsigned char[]> cipherPiece(new unsigned char[room]);
+        const auto cipherPiece = std::make_unique<unsigned char[]>(room);
         const bool done = cryptutil::detail::ToTransportText(
             len, *encryptedMessage,
             [&](std::size_t offset, std::size_t n) -> const unsigned char* {
