@@ -74,8 +74,9 @@ CRYPTUTIL_API int DecryptKeyV2(std::string encrypted, std::string privateKey, un
 
 // ---- Digests and signatures: SHA-256, RSASSA-PKCS1-v1_5 --------------------------------------
 
-// Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`. Needs no
-// memory of its own and cannot fail.
+// Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`. Cannot
+// fail, except against an OpenSSL 3 built without deprecated APIs, whose digests allocate: there
+// `hash` is left untouched when memory runs out.
 CRYPTUTIL_API void hashData(const std::string& data, unsigned char* hash) noexcept;
 
 // Signs the SHA-256 digest of `data`; returns the transport text of the k-byte signature, the
