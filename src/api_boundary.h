@@ -1,8 +1,9 @@
 // What every public function does at its edge. A host may use OpenSSL itself (TLS on the same
 // thread reads the error queue to classify its own failures), and may call through C or JNI,
-// where an exception aborts the app. So each public function runs its body inside Guarded():
-// entries OpenSSL pushes meanwhile are popped again, the host's own entries stay, and an
-// exception from inside (memory exhausted) becomes the function's failure result.
+// where an exception aborts the app. So each public function with a failure result runs its body
+// inside Guarded(): entries OpenSSL pushes meanwhile are popped again, the host's own entries
+// stay, and any exception from inside (memory exhausted, or whatever a host's component throws)
+// becomes the function's failure result.
 #ifndef CRYPTUTIL_SRC_API_BOUNDARY_H
 #define CRYPTUTIL_SRC_API_BOUNDARY_H
 
@@ -10,7 +11,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <utility>
 
@@ -24,25 +24,23 @@ public:
     ErrorQueueMark& operator=(const ErrorQueueMark&) = delete;
 };
 
-// Runs `body`; returns its result, or `onFailure` if it throws.
+// Runs `body`; returns its result, or `onFailure` if it throws anything.
 template <typename Result, typename Body>
 Result Guarded(Result onFailure, Body&& body) noexcept {
     const ErrorQueueMark mark;
     try {
         return std::forward<Body>(body)();
-    } catch (const std::exception&) {
+    } catch (...) {
         return onFailure;
     }
 }
 
-// The same for functions with no result: a failure leaves nothing to report.
+// Runs `body` with the error queue restored afterwards; what it throws passes on (the functions
+// without a failure result report running out of memory by std::bad_alloc).
 template <typename Body>
-void GuardedVoid(Body&& body) noexcept {
+void Marked(Body&& body) {
     const ErrorQueueMark mark;
-    try {
-        std::forward<Body>(body)();
-    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): documented as not reported
-    }
+    std::forward<Body>(body)();
 }
 
 // Zeroes memory through a pointer the compiler cannot see through, so the store is never dropped

@@ -25,14 +25,9 @@ constexpr DigitPairs MakePairs(const char* digits) {
 constexpr DigitPairs kLower = MakePairs(cryptutil::detail::kHexLowerDigits);
 constexpr DigitPairs kUpper = MakePairs(cryptutil::detail::kHexUpperDigits);
 
-// Returns "" when the result cannot be allocated: these functions have no other failure to report.
-std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) noexcept {
-    std::string out;
-    try {
-        out.resize(2 * n);
-    } catch (const std::exception&) {
-        return {};
-    }
+// Throws std::bad_alloc when the result cannot be allocated.
+std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) {
+    std::string out(2 * n, '\0');
     char* o = out.data();
     std::size_t i = 0;
     // Eight bytes in, sixteen characters out per step: whole-word loads and stores.
@@ -76,16 +71,16 @@ unsigned char FromHex(unsigned char x) noexcept {
     return static_cast<unsigned char>(x - '0');
 }
 
-std::string chararr_to_hex(unsigned char* in, int size) noexcept {
+std::string chararr_to_hex(unsigned char* in, int size) {
     if (in == nullptr || size <= 0) return {};
     return EncodeHex(in, static_cast<std::size_t>(size), kLower);
 }
 
-std::string bytes_to_hex_string(const std::vector<unsigned char>& input) noexcept {
+std::string bytes_to_hex_string(const std::vector<unsigned char>& input) {
     return EncodeHex(input.data(), input.size(), kUpper);
 }
 
-std::string OPENSSL_hexstr2buf(const std::string& in) noexcept {
+std::string OPENSSL_hexstr2buf(const std::string& in) {
     return EncodeHex(reinterpret_cast<const unsigned char*>(in.data()), in.size(), kLower);
 }
 

@@ -36,6 +36,10 @@ RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len);
 
 // k: the modulus length in bytes.
 std::size_t ModulusBytes(const RsaKeyObject& key);
+// The modulus length in bits.
+std::size_t ModulusBits(const RsaKeyObject& key);
+// Whether the public exponent is odd and at least 3.
+bool OddExponentOfAtLeast3(const RsaKeyObject& key);
 
 // RSAES-OAEP with SHA-1, MGF1-SHA-1 and the empty label; `len` is at most k. `out` has room for k
 // bytes. Both return the number of bytes written, or -1.

@@ -3,6 +3,7 @@
 
 #if defined(CRYPTUTIL_RSA_AS_EVP_PKEY)
 
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 
 #include <algorithm>
@@ -98,6 +99,18 @@ RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len) {
 
 std::size_t ModulusBytes(const EVP_PKEY& key) {
     return static_cast<std::size_t>(EVP_PKEY_get_size(&key));
+}
+
+std::size_t ModulusBits(const EVP_PKEY& key) {
+    return static_cast<std::size_t>(EVP_PKEY_get_bits(&key));
+}
+
+bool OddExponentOfAtLeast3(const EVP_PKEY& key) {
+    BIGNUM* e = nullptr;
+    if (EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_E, &e) != 1) return false;
+    const bool ok = BN_is_negative(e) == 0 && BN_is_odd(e) != 0 && BN_is_one(e) == 0;
+    BN_free(e);
+    return ok;
 }
 
 int OaepEncrypt(EVP_PKEY& key, const unsigned char* in, std::size_t len, unsigned char* out) {

@@ -8,6 +8,7 @@
 
 #if !defined(CRYPTUTIL_RSA_AS_EVP_PKEY)
 
+#include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
 #include <openssl/sha.h>
@@ -45,6 +46,18 @@ RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len) {
 
 std::size_t ModulusBytes(const RSA& key) {
     return static_cast<std::size_t>(RSA_size(&key));
+}
+
+std::size_t ModulusBits(const RSA& key) {
+    const BIGNUM* n = nullptr;
+    RSA_get0_key(&key, &n, nullptr, nullptr);
+    return n == nullptr ? 0 : static_cast<std::size_t>(BN_num_bits(n));
+}
+
+bool OddExponentOfAtLeast3(const RSA& key) {
+    const BIGNUM* e = nullptr;
+    RSA_get0_key(&key, nullptr, &e, nullptr);
+    return e != nullptr && BN_is_negative(e) == 0 && BN_is_odd(e) != 0 && BN_is_one(e) == 0;
 }
 
 int OaepEncrypt(RSA& key, const unsigned char* in, std::size_t len, unsigned char* out) {

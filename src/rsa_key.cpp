@@ -141,6 +141,19 @@ bool FirstBlock(std::string_view text, Wanted wanted, PemBlock& block, std::stri
     return false;
 }
 
+// Keys of 1,024 to 16,384 bits with an odd public exponent of at least 3. A smaller modulus is
+// breakable; e = 1 puts the secret on the wire in clear and lets a "signature" made without any
+// private key verify; an even e cannot be inverted, so wrapping loses the secret. The upper bound
+// is OpenSSL's own for public keys, and lets a host size buffers for the largest key accepted.
+constexpr std::size_t kMinModulusBits = 1024, kMaxModulusBits = 16384;
+
+RsaKey WithinLimits(RsaKey key) {
+    if (!key) return nullptr;
+    const std::size_t bits = ModulusBits(*key);
+    if (bits < kMinModulusBits || bits > kMaxModulusBits || !OddExponentOfAtLeast3(*key)) return nullptr;
+    return key;
+}
+
 }  // namespace
 
 RsaKey ReadRsaPublicKey(const std::string& pem) {
@@ -156,7 +169,7 @@ RsaKey ReadRsaPublicKey(const std::string& pem) {
         !info.Empty() || bits.Empty() || bits.data()[0] != 0) {
         return nullptr;
     }
-    return RsaPublicKeyFromDer(bits.data() + 1, bits.size() - 1);
+    return WithinLimits(RsaPublicKeyFromDer(bits.data() + 1, bits.size() - 1));
 }
 
 RsaKey ReadRsaPrivateKey(const std::string& pem) {
@@ -178,7 +191,7 @@ RsaKey ReadRsaPrivateKey(const std::string& pem) {
             return nullptr;
         }
     }
-    return RsaPrivateKeyFromDer(key.data(), key.size());
+    return WithinLimits(RsaPrivateKeyFromDer(key.data(), key.size()));
 }
 
 }  // namespace cryptutil::detail

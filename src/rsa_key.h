@@ -10,12 +10,14 @@
 namespace cryptutil::detail {
 
 // A PEM "PUBLIC KEY" (SubjectPublicKeyInfo) block holding an rsaEncryption key; null otherwise
-// (RSA-PSS keys included). The text is read up to its first NUL; blocks with other labels before
+// (RSA-PSS keys included), and for keys outside the limits (1,024 to 16,384 bits, an odd public
+// exponent of at least 3). The text is read up to its first NUL; blocks with other labels before
 // it are skipped.
 RsaKey ReadRsaPublicKey(const std::string& pem);
 
 // A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption) block; null
-// otherwise, and for a block with headers (a pass-phrase-protected key: nothing ever prompts).
+// otherwise, for keys outside the same limits, and for a block with headers (a
+// pass-phrase-protected key: nothing ever prompts).
 // Read as above. Every buffer that held the key's bytes is wiped before it is released.
 RsaKey ReadRsaPrivateKey(const std::string& pem);
 

@@ -1,5 +1,6 @@
 #include <openssl/sha.h>
 
+#include <new>
 #include <string>
 
 #include "api_boundary.h"
@@ -16,9 +17,11 @@ bool Digest(const std::string& data, unsigned char* hash) {
 
 }  // namespace
 
-void hashData(const std::string& data, unsigned char* hash) noexcept {
+void hashData(const std::string& data, unsigned char* hash) {
     if (hash == nullptr) return;
-    cryptutil::detail::GuardedVoid([&] { Digest(data, hash); });
+    cryptutil::detail::Marked([&] {
+        if (!Digest(data, hash)) throw std::bad_alloc();
+    });
 }
 
 std::string createRSASignature(const std::string& privatePem, const std::string& data) noexcept {

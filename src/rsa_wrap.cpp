@@ -22,7 +22,7 @@ void RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) 
 
 void GetRandomBytes(unsigned char* key, int keySize) noexcept {
     if (key == nullptr || keySize <= 0) return;
-    cryptutil::detail::GuardedVoid([&] { RandomBytes(RAND_bytes, key, keySize); });
+    cryptutil::detail::Marked([&] { RandomBytes(RAND_bytes, key, keySize); });
 }
 
 int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out) noexcept {

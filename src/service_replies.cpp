@@ -1,7 +1,6 @@
 #include "service_replies.h"
 
 #include <ctime>
-#include <exception>
 #include <string>
 #include <utility>
 
@@ -49,14 +48,11 @@ void create_error(std::string code, std::string msg, std::string& out) {
     out = doc.dump(-1, ' ', false, Json::error_handler_t::strict);
 }
 
-void create_error_response(std::string code, std::string msg, Json& j) noexcept {
-    try {
-        Json doc;
-        const DismantleOnExit dismantle{doc};  // after the swap: what `j` held before
-        BuildErrorDocument(std::move(code), std::move(msg), doc);
-        j.swap(doc);
-    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): memory exhausted; `j` keeps its value
-    }
+void create_error_response(std::string code, std::string msg, Json& j) {
+    Json doc;
+    const DismantleOnExit dismantle{doc};  // after the swap: what `j` held before
+    BuildErrorDocument(std::move(code), std::move(msg), doc);
+    j.swap(doc);
 }
 
 namespace cryptutil::detail {
@@ -73,10 +69,6 @@ std::string Utc8TimeText(std::time_t instant) {
 
 }  // namespace cryptutil::detail
 
-std::string currentISO8601TimeUTC() noexcept {
-    try {
-        return cryptutil::detail::Utc8TimeText(std::time(nullptr));
-    } catch (const std::exception&) {
-        return {};
-    }
+std::string currentISO8601TimeUTC() {
+    return cryptutil::detail::Utc8TimeText(std::time(nullptr));
 }

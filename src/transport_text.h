@@ -21,8 +21,14 @@ std::string UrlEscape(std::string_view s);
 // escape stays as it is; '+' stays '+'.
 std::string UrlUnescape(std::string_view s);
 
-// Bytes per piece: whole base64 quads (a multiple of 3) and whole AES blocks (of 16).
+// Bytes per piece: whole base64 quads (a multiple of 3) and whole AES blocks (of 16). Fuzz builds
+// choose a small one, so that inputs of a few hundred bytes cross piece seams.
+#if defined(CRYPTUTIL_PIECE_BYTES)
+inline constexpr std::size_t kPieceBytes = CRYPTUTIL_PIECE_BYTES;
+#else
 inline constexpr std::size_t kPieceBytes = 12288;
+#endif
+static_assert(kPieceBytes % 48 == 0, "a piece is whole base64 quads and whole AES blocks");
 
 // Builds the transport text of `total` bytes handed over in pieces.
 class TransportTextWriter {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cryptutil/util.h"
 #include "test_support.h"
@@ -50,6 +51,17 @@ TEST(ErrorQueue, LeftAsTheCallerHadIt) {
         {"random", [&] { GetRandomBytes(U(aes), 32); }},
         {"hash", [&] { hashData("data", out); }},
     };
+    // A host queue of up to 13 entries (OpenSSL keeps 15) stays whole and in order: a successful
+    // unwrap pushes and clears two entries of its own, which a fuller queue would lose its oldest to.
+    for (const auto& [name, call] : calls) {
+        ERR_clear_error();
+        std::vector<unsigned long> host;
+        for (int i = 0; i < 13; ++i) host.push_back(PushHostEntry());
+        call();
+        std::vector<unsigned long> after;
+        while (const unsigned long e = ERR_get_error()) after.push_back(e);
+        EXPECT_EQ(after, host) << name << ": the host's 13 entries";
+    }
     for (const auto& [name, call] : calls) {
         ERR_clear_error();
         call();

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <climits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cryptutil/util.h"
@@ -23,21 +23,8 @@ std::string Decoded(const std::string& text) {
     return cryptutil::detail::FromTransportText(text);
 }
 
-// Transport text of raw AES-ECB over `blocks` with no padding added: what any peer could send.
-std::string RawEcb(std::string key, const std::string& blocks) {
-    const EVP_CIPHER* c = key.size() == 16   ? EVP_aes_128_ecb()
-                          : key.size() == 24 ? EVP_aes_192_ecb()
-                                             : EVP_aes_256_ecb();
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    std::string out(blocks.size() + 16, '\0');  // room for a block more, as EVP asks
-    int n = 0;
-    EVP_EncryptInit_ex(ctx, c, nullptr, U(key), nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, U(out), &n, reinterpret_cast<const unsigned char*>(blocks.data()),
-                      static_cast<int>(blocks.size()));
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(blocks.size());
-    return testing_support::ReferenceTransportText(out);
+std::string RawEcb(const std::string& key, const std::string& blocks) {
+    return testing_support::RawEcbText(key, blocks);
 }
 
 TEST(MessageCrypto, RoundTripsEverySizeWithNulBytes) {
@@ -166,6 +153,26 @@ TEST(MessageCrypto, DecryptionWritesOnlyWithinItsOutput) {
                 }
             }
         }
+    }
+}
+
+// A decryption that fails after deciphering leaves no plaintext in the output's spare room.
+TEST(MessageCrypto, FailedDecryptionLeavesNoPlaintextInSpareRoom) {
+    std::string key = Key(32);
+    const std::string marker = "plaintext-marker-0123456789abcdef";
+    for (const std::size_t copies : {std::size_t{1}, std::size_t{1000}}) {  // one piece, and several
+        std::string message;
+        for (std::size_t i = 0; i < copies; ++i) message += marker;
+        message.resize((message.size() + 31) / 32 * 32 - 1);
+        const std::string text = RawEcb(key, message + '!');  // pad length 33: deciphered, then refused
+        std::string out;
+        out.resize(message.size() + 1000, '.');  // spare room that starts clean
+        out.resize(5);
+        out.replace(0, 5, "kept:");
+        ASSERT_EQ(DecryptMessage(text, U(key), 32, &out), -1);
+        EXPECT_EQ(out, "kept:");
+        const std::string_view room(out.data(), out.capacity());
+        EXPECT_EQ(room.find(marker.substr(0, 16)), std::string_view::npos) << copies;
     }
 }
 

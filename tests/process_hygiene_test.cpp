@@ -88,10 +88,13 @@ std::string Marker(char tag) {
     return std::string("\x8f\x13secret-marker-") + tag + std::string("\x07\xe2\x51\x9c\x2a\x6d", 6);
 }
 
-// Windows of the private key: bytes of the private exponent as DER holds them, and a run of the
-// PEM text.
+// Windows of the private key: bytes of the private exponent as DER holds them, a run of the PEM
+// text, and its last line of base64 (a line-by-line reader keeps that one last).
 std::vector<std::string> PrivateKeyMarkers(const testing_support::KeyPair& keys, const std::string& pem) {
-    return {keys.privateExponent.substr(100, 24), pem.substr(pem.find('\n', 200) + 1, 48)};
+    const std::size_t lastLineEnd = pem.rfind('\n', pem.find("-----END") - 1);
+    const std::size_t lastLine = pem.rfind('\n', lastLineEnd - 1) + 1;
+    return {keys.privateExponent.substr(100, 24), pem.substr(pem.find('\n', 200) + 1, 48),
+            pem.substr(lastLine, lastLineEnd - lastLine)};
 }
 
 // Runs `call` with the given secrets searched for in every block it frees; returns how many
@@ -127,11 +130,11 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
     std::string untouched;
     EXPECT_EQ(SecretsFreedBy({marker}, [&] { EXPECT_EQ(DecryptMessage(cut, U(aesKey), 32, &untouched), -1); }), 0);
 
-    std::string secret = Marker('s') + "0123456789", wrapped;
+    std::string secret = (Marker('s') + "0123456789").substr(0, 32), wrapped;  // exactly what is wrapped
     EXPECT_EQ(SecretsFreedBy({secret}, [&] { EncryptKeyV2(U(secret), 32, Keys().publicKey, &wrapped); }), 0);
-    auto privateMarkers = PrivateKeyMarkers(Keys(), Keys().pkcs8);
-    privateMarkers.push_back(secret.substr(0, 20));
     for (const std::string* pem : {&Keys().pkcs8, &Keys().pkcs1}) {
+        auto privateMarkers = PrivateKeyMarkers(Keys(), *pem);
+        privateMarkers.push_back(secret.substr(0, 20));
         unsigned char out[256];
         int n = 0;
         EXPECT_EQ(SecretsFreedBy(privateMarkers, [&] { n = DecryptKeyV2(wrapped, *pem, out); }), 0);
@@ -141,9 +144,9 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
 }
 
 // Every allocation a call makes fails in turn: the call then reports failure by its result with
-// its output untouched, or succeeds anyway; it never throws (create_error may throw bad_alloc, as
-// documented). Each call makes its by-value arguments first, since those copies are the caller's
-// allocations, and runs the library call in Armed().
+// its output untouched, or succeeds anyway; functions without a failure result throw
+// std::bad_alloc instead, their output untouched, and nothing throws anything else. Each call makes its by-value
+// arguments first, since those copies are the caller's allocations, and runs the library call in Armed().
 long pendingFailure = -1;
 
 template <typename Call>
@@ -152,6 +155,22 @@ auto Armed(Call call) {
     auto result = call();
     allocationsBeforeFailure = -1;
     return result;
+}
+
+// Runs a call of a function without a failure result: true when it returns, false when it throws
+// std::bad_alloc (its documented report of running out of memory); anything else fails the test.
+template <typename Call>
+bool NoResultCall(Call call) {
+    try {
+        Armed([&] {
+            call();
+            return 0;
+        });
+        return true;
+    } catch (const std::bad_alloc&) {
+        allocationsBeforeFailure = -1;
+        return false;
+    }
 }
 
 TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
@@ -208,26 +227,34 @@ TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
          [&] {
              nlohmann::json j = "kept";
              std::string code = "E1", body = message;
-             Armed([&] {
-                 create_error_response(std::move(code), std::move(body), j);
-                 return 0;
-             });
-             EXPECT_TRUE(j == "kept" || j["msg"]["body"] == message);
-             return j != "kept";
+             const bool ok = NoResultCall([&] { create_error_response(std::move(code), std::move(body), j); });
+             EXPECT_TRUE(ok ? j["msg"]["body"] == message : j == "kept");
+             return ok;
          }},
         {"create_error",
          [&] {
              std::string out = "kept", code = "E1", body = message;
-             try {
-                 Armed([&] {
-                     create_error(std::move(code), std::move(body), out);
-                     return 0;
-                 });
-             } catch (const std::bad_alloc&) {
-                 allocationsBeforeFailure = -1;
-                 EXPECT_EQ(out, "kept");
-             }
-             return out != "kept";
+             const bool ok = NoResultCall([&] { create_error(std::move(code), std::move(body), out); });
+             EXPECT_EQ(ok, out != "kept");
+             return ok;
+         }},
+        {"the hex encoders",
+         [&] {
+             std::string out = "kept";
+             std::vector<unsigned char> bytes(message.begin(), message.end());
+             const bool ok = NoResultCall([&] { out = bytes_to_hex_string(bytes); }) &&
+                             NoResultCall([&] { out = chararr_to_hex(bytes.data(), 5000); }) &&
+                             NoResultCall([&] { out = OPENSSL_hexstr2buf(message); });
+             // Failed: untouched, or the complete result of an encoder before the failing one.
+             EXPECT_TRUE(ok ? out == testing_support::Hex(message) : out == "kept" || out.size() == 10000);
+             return ok;
+         }},
+        {"currentISO8601TimeUTC",
+         [&] {
+             std::string out = "kept";
+             const bool ok = NoResultCall([&] { out = currentISO8601TimeUTC(); });
+             EXPECT_EQ(out.size(), ok ? 25U : 4U);
+             return ok;
          }},
     };
     for (const auto& [name, call] : calls) {

@@ -162,17 +162,63 @@ TEST(Signature, Failures) {
     EXPECT_FALSE(verifyRSASignature(Keys().publicKey, Text(leadingZero.substr(1)), data));
 }
 
-// A key restricted to PSS wraps nothing and verifies no PKCS#1 v1.5 signature, even one its own
-// private half made (as `openssl dgst -verify` refuses it).
+// A key restricted to PSS wraps, signs, unwraps and verifies nothing, even a PKCS#1 v1.5 signature
+// its own private half made as a plain key (as `openssl dgst -verify` refuses it).
 TEST(Signature, PssKeysAreRefused) {
-    const auto [pssPublic, pssPkcs1] = testing_support::PssKeys();
-    ASSERT_NE(pssPkcs1.find("BEGIN RSA PRIVATE KEY"), std::string::npos);
-    const std::string sig = createRSASignature(pssPkcs1, "data");
+    const auto pss = testing_support::PssKeys();
+    ASSERT_NE(pss.pkcs1.find("BEGIN RSA PRIVATE KEY"), std::string::npos);
+    const std::string sig = createRSASignature(pss.pkcs1, "data");
     ASSERT_FALSE(sig.empty());
-    EXPECT_FALSE(verifyRSASignature(pssPublic, sig, "data"));
-    std::string secret(32, 's'), out = "kept";
-    EXPECT_EQ(EncryptKeyV2(U(secret), 32, pssPublic, &out), -1);
+    EXPECT_FALSE(verifyRSASignature(pss.publicKey, sig, "data"));
+    EXPECT_EQ(createRSASignature(pss.pkcs8, "data"), "");
+    std::string secret(32, 's'), out = "kept", wrapped;
+    EXPECT_EQ(EncryptKeyV2(U(secret), 32, pss.publicKey, &out), -1);
     EXPECT_EQ(out, "kept");
+    ASSERT_EQ(EncryptKeyV2(U(secret), 32, Keys().publicKey, &wrapped), 256);
+    EXPECT_EQ(Unwrap(wrapped, pss.pkcs8), "-1");
+}
+
+// Keys of 1,024 to 16,384 bits with an odd public exponent of at least 3, and no others, in every
+// operation. With e = 1 the padded digest itself would pass as a signature.
+TEST(KeyWrap, KeysOutsideTheLimitsAreRefused) {
+    const std::string n = Keys().modulus, f4("\x01\x00\x01", 3);
+    std::string odd512 = n.substr(0, 64);
+    odd512.back() = static_cast<char>(odd512.back() | 1);
+    std::string big = testing_support::RandomBytes(2051, 9);  // 16,401 to 16,408 bits
+    big[0] = static_cast<char>(big[0] | 0x80);
+    big.back() = static_cast<char>(big.back() | 1);
+    const std::string refused[] = {
+        testing_support::RsaPublicKeyPem(n, ""),
+        testing_support::RsaPublicKeyPem(n, "\x01"),
+        testing_support::RsaPublicKeyPem(n, "\x02"),
+        testing_support::RsaPublicKeyPem(n, "\x01\x00\x00"),
+        testing_support::RsaPublicKeyPem(odd512, f4),
+        testing_support::RsaPublicKeyPem(big, f4),
+        testing_support::RsaPublicKeyPem(n.substr(0, 126) + "\x01", f4),  // 1,016 bits
+    };
+    std::string secret(32, 's');
+    // The k-byte "signature" that e = 1 would accept: EMSA-PKCS1-v1_5 of SHA-256("data").
+    std::string digest(32, '\0');
+    hashData("data", U(digest));
+    const std::string info = testing_support::Unhex("3031300d060960864801650304020105000420") + digest;
+    const std::string forged = std::string("\x00\x01", 2) + std::string(256 - 3 - info.size(), '\xFF') + '\0' + info;
+    for (const std::string& pem : refused) {
+        std::string out = "kept";
+        EXPECT_EQ(EncryptKeyV2(U(secret), 32, pem, &out), -1) << pem;
+        EXPECT_EQ(out, "kept");
+        EXPECT_FALSE(verifyRSASignature(pem, Text(forged), "data")) << pem;
+    }
+    // A private key over 16,384 bits (its numbers need not fit together to be refused unread).
+    const std::string half = big.substr(0, 1026);
+    const std::string hugePrivate = testing_support::RsaPrivateKeyPem({big, f4, big, half, half, half, half, half});
+    EXPECT_EQ(createRSASignature(hugePrivate, "data"), "");
+    EXPECT_EQ(Unwrap(Text(std::string(2051, '\x01')), hugePrivate, 2051), "-1");
+
+    // Still read: 1,024 bits, and e = 3.
+    std::string text;
+    ASSERT_EQ(EncryptKeyV2(U(secret), 32, Keys(1024).publicKey, &text), 128);
+    EXPECT_EQ(Unwrap(text, Keys(1024).pkcs8, 128), secret);
+    EXPECT_EQ(EncryptKeyV2(U(secret), 32, testing_support::RsaPublicKeyPem(n, "\x03"), &text), 256);
 }
 
 }  // namespace

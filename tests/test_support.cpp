@@ -20,16 +20,21 @@ std::string ReadKeyFile(const std::string& name) {
     return text.str();
 }
 
+std::string ReadHexFile(const std::string& name) {
+    std::string hex = ReadKeyFile(name);
+    while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) hex.pop_back();
+    return Unhex(hex);
+}
+
 KeyPair Load(const std::string& base) {
-    std::string d = ReadKeyFile(base + ".d.hex");
-    while (!d.empty() && (d.back() == '\n' || d.back() == '\r')) d.pop_back();
     return {ReadKeyFile(base + ".pkcs1.pem"),
             ReadKeyFile(base + ".pkcs8.pem"),
             ReadKeyFile(base + ".public.pem"),
             ReadKeyFile(base + ".pkcs1-public.pem"),
             ReadKeyFile(base + ".encrypted-pkcs8.pem"),
             ReadKeyFile(base + ".encrypted-pkcs1.pem"),
-            Unhex(d)};
+            ReadHexFile(base + ".n.hex"),
+            ReadHexFile(base + ".d.hex")};
 }
 
 }  // namespace
@@ -82,6 +87,22 @@ std::string ReferenceTransportText(std::string_view bytes) {
     return out;
 }
 
+std::string RawEcbText(std::string key, const std::string& blocks) {
+    const EVP_CIPHER* c = key.size() == 16   ? EVP_aes_128_ecb()
+                          : key.size() == 24 ? EVP_aes_192_ecb()
+                                             : EVP_aes_256_ecb();
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    std::string out(blocks.size() + 16, '\0');  // room for a block more, as EVP asks
+    int n = 0;
+    EVP_EncryptInit_ex(ctx, c, nullptr, U(key), nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_EncryptUpdate(ctx, U(out), &n, reinterpret_cast<const unsigned char*>(blocks.data()),
+                      static_cast<int>(blocks.size()));
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(blocks.size());
+    return testing_support::ReferenceTransportText(out);
+}
+
 std::filesystem::path TestVectorFile(const std::string& relative) {
     return std::filesystem::path(CRYPTUTIL_TESTVECTORS_DIR) / relative;
 }
@@ -90,8 +111,48 @@ std::string EcPublicKey() {
     return ReadKeyFile("ec-p256.public.pem");
 }
 
-std::pair<std::string, std::string> PssKeys() {
-    return {ReadKeyFile("pss.public.pem"), ReadKeyFile("pss.pkcs1.pem")};
+PssKeyPair PssKeys() {
+    return {ReadKeyFile("pss.public.pem"), ReadKeyFile("pss.pkcs8.pem"), ReadKeyFile("pss.pkcs1.pem")};
+}
+
+namespace {
+
+std::string Der(unsigned char tag, const std::string& contents) {
+    std::string length;
+    for (std::size_t n = contents.size(); n > 0; n >>= 8) length.insert(length.begin(), static_cast<char>(n & 0xFF));
+    if (contents.size() < 0x80) {
+        length = std::string(1, static_cast<char>(contents.size()));
+    } else {
+        length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
+    }
+    return static_cast<char>(tag) + length + contents;
+}
+
+std::string DerInteger(std::string bigEndian) {
+    while (bigEndian.size() > 1 && bigEndian[0] == '\0') bigEndian.erase(0, 1);
+    if (bigEndian.empty() || (static_cast<unsigned char>(bigEndian[0]) & 0x80) != 0) bigEndian.insert(0, 1, '\0');
+    return Der(0x02, bigEndian);
+}
+
+std::string PemOf(const std::string& label, const std::string& der) {
+    const std::string b64 = ReferenceBase64(der);
+    std::string pem = "-----BEGIN " + label + "-----\n";
+    for (std::size_t i = 0; i < b64.size(); i += 64) pem += b64.substr(i, 64) + "\n";
+    return pem + "-----END " + label + "-----\n";
+}
+
+}  // namespace
+
+std::string RsaPublicKeyPem(const std::string& n, const std::string& e) {
+    const std::string algorithm = Der(0x30, Der(0x06, Unhex("2a864886f70d010101")) + Der(0x05, ""));
+    const std::string key = Der(0x30, DerInteger(n) + DerInteger(e));
+    return PemOf("PUBLIC KEY", Der(0x30, algorithm + Der(0x03, std::string(1, '\0') + key)));
+}
+
+std::string RsaPrivateKeyPem(const std::vector<std::string>& numbers) {
+    std::string contents = DerInteger(std::string(1, '\0'));
+    for (const std::string& number : numbers) contents += DerInteger(number);
+    return PemOf("RSA PRIVATE KEY", Der(0x30, contents));
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace testing_support {
 
@@ -24,22 +25,33 @@ std::string ReferenceBase64(std::string_view bytes);
 // Transport text made with OpenSSL's base64 encoder, independent of the library's codec.
 std::string ReferenceTransportText(std::string_view bytes);
 
+// Transport text of raw AES-ECB over `blocks` with no padding added: what any peer could send.
+std::string RawEcbText(std::string key, const std::string& blocks);
+
 // A public test-vector file under tests/vectors.
 std::filesystem::path TestVectorFile(const std::string& relative);
 
-// Stored RSA key pairs (tests/keys: 2048 bits, which 0 or 1; 3072 bits), as PEM text in every
-// form used, and the private exponent's bytes.
+// Stored RSA key pairs (tests/keys: 1024 bits; 2048 bits, which 0 or 1; 3072 bits), as PEM text
+// in every form used, and the modulus's and private exponent's bytes.
 struct KeyPair {
-    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, privateExponent;
+    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, modulus, privateExponent;
 };
 const KeyPair& RsaKeys(unsigned bits, int which = 0);
 
 // A P-256 public key as PEM: a key that is not RSA.
 std::string EcPublicKey();
 
-// An RSA-PSS key pair (restricted to PSS): its public key, and the same private key as plain
-// PKCS #1, which carries no restriction.
-std::pair<std::string, std::string> PssKeys();
+// An RSA-PSS key pair (restricted to PSS): its public key, its private key as PKCS #8, and the
+// same private key as plain PKCS #1, which carries no restriction.
+struct PssKeyPair {
+    std::string publicKey, pkcs8, pkcs1;
+};
+PssKeyPair PssKeys();
+
+// PEM keys built from their numbers (big-endian bytes), for keys no generator makes: a public key
+// (SubjectPublicKeyInfo), and a PKCS #1 private key of n, e, d, p, q, dP, dQ, qInv.
+std::string RsaPublicKeyPem(const std::string& n, const std::string& e);
+std::string RsaPrivateKeyPem(const std::vector<std::string>& numbers);
 
 }  // namespace testing_support
 

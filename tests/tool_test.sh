@@ -37,10 +37,19 @@ echo "$K" >aes.hex
 [ "$("$tool" error E1 hello)" = '{"msg":{"body":"hello","code":"E1"},"status_code":"ng"}' ] || fail "error"
 "$tool" now | grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\+08:00$' || fail "now"
 
+# Text saved with CRLF line ends, as Windows peers write it, reads the same.
+[ "$(echo hi | "$tool" encrypt --key "$K" | sed 's/$/\r/' | "$tool" decrypt --key "$K")" = hi ] || fail "decrypt of CRLF text"
+[ "$("$tool" wrap --public pub.pem --key "$K" | sed 's/$/\r/' | "$tool" unwrap --private key.pem)" = "$K" ] ||
+  fail "unwrap of CRLF text"
+printf '%s\r\n' "$K" >aes-crlf.hex
+[ "$(echo hi | "$tool" encrypt --key-file aes-crlf.hex | "$tool" decrypt --key "$K")" = hi ] || fail "a CRLF key file"
+
 # verify: 0 for valid, 1 for invalid.
 printf 'data' >data
 sig=$("$tool" sign --private key.pem <data)
 "$tool" verify --public pub.pem --signature "$sig" <data >/dev/null || fail "verify of a good signature"
+printf '%s\r\n' "$sig" >sig-crlf.txt
+"$tool" verify --public pub.pem --signature-file sig-crlf.txt <data >/dev/null || fail "a CRLF signature file"
 printf 'date' | "$tool" verify --public pub.pem --signature "$sig" >out
 [ $? -eq 1 ] && grep -qx invalid out || fail "verify of altered data"
 

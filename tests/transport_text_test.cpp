@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -92,6 +93,27 @@ TEST(TransportText, LongEscapesMatchBytewiseRules) {
     }
 }
 
+// One byte to escape in a block of sixteen, at every position (the vector path must find even
+// the rarer ones), and a malformed escape deep in a long text, where the vector path reads it.
+TEST(TransportText, LoneEscapesInLongTexts) {
+    for (const char c : std::string(" +\r\n',;\x80")) {
+        for (std::size_t pos = 0; pos < 16; ++pos) {
+            std::string in(64, 'a');
+            in[32 + pos] = c;
+            const std::string escaped = UrlEscape(in);
+            ASSERT_EQ(escaped.size(), 66U) << static_cast<int>(c) << " at " << pos;
+            EXPECT_EQ(escaped.substr(32 + pos, 3)[0], '%') << static_cast<int>(c) << " at " << pos;
+            EXPECT_EQ(UrlUnescape(escaped), in);
+        }
+    }
+    for (const std::string bad : {"%G1", "%4", "%u00G1", "%uD8", "%"}) {
+        for (std::size_t pos = 1000; pos < 1020; ++pos) {
+            const std::string in = std::string(pos, 'A') + bad + std::string(2000, 'Z');
+            EXPECT_TRUE(UrlUnescape(in) == in) << bad << " at " << pos;
+        }
+    }
+}
+
 TEST(TransportText, Base64) {
     const Case rfc4648[] = {{"", ""},
                             {"f", "Zg=="},
@@ -151,7 +173,7 @@ TEST(TransportText, WritesAndReadsAnyBytesAgainstAnIndependentEncoder) {
         }
     }
     std::string pluses;
-    while (pluses.size() < 3 * kPieceBytes + 1) pluses += "\xFB\xEF\xBE";  // "++++"
+    while (pluses.size() < std::max<std::size_t>(3 * kPieceBytes + 1, 4201)) pluses += "\xFB\xEF\xBE";  // "++++"
     std::string random = RandomBytes(pluses.size(), 29);
     std::string mixed = random.substr(0, kPieceBytes) + pluses;  // escapes well beyond the first piece's rate
     for (const std::size_t n : lengths) {

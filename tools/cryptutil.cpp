@@ -5,6 +5,7 @@
 #include <openssl/rsa.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -271,8 +272,11 @@ int Run(int argc, char** argv) {
     unwrap->callback([&] {
         const std::string pem = ReadFile(privateFile, true);
         CheckPrivateKey(pem, privateFile);
-        std::string out(2048, '\0');  // room for k bytes up to 16384-bit keys
-        const int n = DecryptKeyV2(TrimNewlines(input.TakeRest()), pem, Bytes(out));
+        std::string text = TrimNewlines(input.TakeRest());
+        // Unwrapping writes k bytes only for text that decodes to exactly k bytes, which takes more
+        // than k characters: room for the text's length is room for k.
+        std::string out(std::max<std::size_t>(text.size(), 1), '\0');
+        const int n = DecryptKeyV2(std::move(text), pem, Bytes(out));
         if (n < 0) throw Failure("unwrapping failed: wrong key, or not the transport text of a wrapped key");
         out.resize(static_cast<std::size_t>(n));
         Print(OPENSSL_hexstr2buf(out));

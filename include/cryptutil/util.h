@@ -4,11 +4,18 @@
 // "%2B") and every byte input is read from that form. Functions keep no state and are safe to
 // call from any thread.
 //
-// What a call leaves behind: failures are reported by the result and leave outputs as they were,
-// running out of memory included. Only OPENSSL_buf2hexstr and create_error throw, as documented
-// below; every other function is noexcept. OpenSSL's per-thread error queue is left exactly as
-// the caller had it (its own entries stay, none are added), and every buffer that held a
-// message, a secret or private-key material is wiped before it is released.
+// What a call leaves behind: a function with a failure result (-1, "" or false) reports every
+// failure by it, running out of memory included, and is noexcept. A function without one
+// (hashData, the hex encoders, the service replies) throws std::bad_alloc when memory runs out.
+// Either way outputs are left as they were on failure; OPENSSL_buf2hexstr and create_error also
+// throw as documented below. OpenSSL's per-thread error queue is left as the caller had it (its
+// own entries stay, none are added; see the limit below), and every buffer that held a message,
+// a secret or private-key material is wiped before it is released.
+//
+// The error queue's limit: OpenSSL keeps the newest 15 entries of a thread in a ring, and a call
+// may push entries of its own (a successful DecryptKeyV2 pushes two and clears them) before it
+// pops them again. A caller holding more than 13 entries can lose its oldest that way; with 13 or
+// fewer, all of its entries stay.
 #ifndef CRYPTUTIL_UTIL_H
 #define CRYPTUTIL_UTIL_H
 
@@ -51,8 +58,10 @@ CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* ke
 // are PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) blocks. Key text is read up to
 // its first NUL and parsed on every call. Encrypted private keys are unreadable: nothing ever
 // prompts for a pass phrase. Only rsaEncryption keys are read: an RSA-PSS key (restricted to PSS
-// signatures) is refused on both sides. k below is the key's modulus length in bytes (256 for
-// 2048 bits). Running out of memory is a failure like any other: -1, "" or false.
+// signatures) is refused on both sides. Keys must have a modulus of 1,024 to 16,384 bits and an
+// odd public exponent of at least 3; others are unreadable. k below is the key's modulus length
+// in bytes (256 for 2048 bits; at most 2,048, so a buffer of 2,048 bytes always suffices).
+// Running out of memory is a failure like any other: -1, "" or false.
 
 // Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
 // count of zero or less. A failure of the generator (it can fail only when memory runs out
@@ -76,8 +85,8 @@ CRYPTUTIL_API int DecryptKeyV2(std::string encrypted, std::string privateKey, un
 
 // Writes the 32-byte SHA-256 digest of all bytes of `data` (NULs included) to `hash`. Cannot
 // fail, except against an OpenSSL 3 built without deprecated APIs, whose digests allocate: there
-// `hash` is left untouched when memory runs out.
-CRYPTUTIL_API void hashData(const std::string& data, unsigned char* hash) noexcept;
+// it throws std::bad_alloc when memory runs out, `hash` untouched.
+CRYPTUTIL_API void hashData(const std::string& data, unsigned char* hash);
 
 // Signs the SHA-256 digest of `data`; returns the transport text of the k-byte signature, the
 // same every time for the same key and data. Returns "" for an unreadable private key.
@@ -100,18 +109,18 @@ CRYPTUTIL_API unsigned char ToHex(unsigned char x) noexcept;
 // modulo 256 (so '0'..'9' give 0..9 and non-digits give values above 35; nothing is reported).
 CRYPTUTIL_API unsigned char FromHex(unsigned char x) noexcept;
 
-// The hex encoders below return "" when memory for the result runs out.
+// The hex encoders below throw std::bad_alloc when memory for the result runs out.
 
 // The `size` bytes at `in` as lowercase hex. Returns "" for size <= 0 (then `in` is not read).
-CRYPTUTIL_API std::string chararr_to_hex(unsigned char* in, int size) noexcept;
+CRYPTUTIL_API std::string chararr_to_hex(unsigned char* in, int size);
 
 // The bytes as uppercase hex.
-CRYPTUTIL_API std::string bytes_to_hex_string(const std::vector<unsigned char>& input) noexcept;
+CRYPTUTIL_API std::string bytes_to_hex_string(const std::vector<unsigned char>& input);
 
 // Encodes: every byte of `in` (NULs included) as two lowercase hex digits. (The name reads the
 // other way round; callers rely on it. OpenSSL's functions of the same names take other
 // arguments and are unaffected.)
-CRYPTUTIL_API std::string OPENSSL_hexstr2buf(const std::string& in) noexcept;
+CRYPTUTIL_API std::string OPENSSL_hexstr2buf(const std::string& in);
 
 // Decodes hex text (either case) into bytes. Throws std::runtime_error: "String is not valid
 // length ..." for an odd length, and "String is not valid hex: ..." naming the first character
@@ -127,12 +136,12 @@ CRYPTUTIL_API std::string OPENSSL_buf2hexstr(const std::string& in);
 CRYPTUTIL_API void create_error(std::string code, std::string msg, std::string& out);
 
 // Replaces `j` (whatever it held) with the same document as a JSON value. Accepts any bytes; a
-// later strict dump of invalid UTF-8 throws as create_error does. When memory runs out, `j`
-// keeps what it held.
-CRYPTUTIL_API void create_error_response(std::string code, std::string msg, nlohmann::json& j) noexcept;
+// later strict dump of invalid UTF-8 throws as create_error does. Throws std::bad_alloc when
+// memory runs out; `j` then keeps what it held.
+CRYPTUTIL_API void create_error_response(std::string code, std::string msg, nlohmann::json& j);
 
 // The current time at UTC+8 on the 24-hour clock, e.g. "2026-12-05T13:24:44+08:00", the same in
-// every device time zone. "" when memory runs out.
-CRYPTUTIL_API std::string currentISO8601TimeUTC() noexcept;
+// every device time zone. Throws std::bad_alloc when memory runs out.
+CRYPTUTIL_API std::string currentISO8601TimeUTC();
 
 #endif

@@ -1,0 +1,103 @@
+// The library with a host's own components in place of the bundled ones (this program's
+// definitions win over the static archives'): one whose codec throws what is no std::exception,
+// and one whose padding removal checks nothing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cryptutil/PKCS7.h"
+#include "cryptutil/base64.h"
+#include "cryptutil/util.h"
+#include "test_support.h"
+
+namespace {
+bool codecThrows = false;
+}  // namespace
+
+std::string base64_encode(unsigned char const* bytes, std::size_t len, bool) {
+    if (codecThrows) throw "host codec failure";  // NOLINT: a host's codec may throw anything
+    return testing_support::ReferenceBase64(std::string(reinterpret_cast<const char*>(bytes), len));
+}
+
+std::string base64_decode(std::string const& s, bool) {
+    if (codecThrows) throw "host codec failure";  // NOLINT
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned group = 0, bits = 0;
+    for (const char c : s) {
+        if (c == '=') break;
+        group = group << 6 | static_cast<unsigned>(alphabet.find(c));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>(group >> bits);
+        }
+    }
+    return out;
+}
+
+PKCS7_Padding* addPadding(const void* const data, const uint64_t dataLength, const uint8_t BLOCK_SIZE) {
+    const auto n = static_cast<uint8_t>(BLOCK_SIZE - dataLength % BLOCK_SIZE);
+    auto* rec = static_cast<PKCS7_Padding*>(std::malloc(sizeof(PKCS7_Padding)));
+    auto* buf = static_cast<unsigned char*>(std::malloc(dataLength + n));
+    if (dataLength != 0) std::memcpy(buf, data, dataLength);
+    std::memset(buf + dataLength, n, n);
+    *rec = {buf, dataLength + n, n};
+    return rec;
+}
+
+// Trusts the last byte: the pad bytes before it are not compared.
+PKCS7_unPadding* removePadding(const void* const data, const uint64_t dataLength) {
+    const unsigned n = static_cast<const unsigned char*>(data)[dataLength - 1];
+    if (n == 0 || n > dataLength) return nullptr;
+    auto* rec = static_cast<PKCS7_unPadding*>(std::malloc(sizeof(PKCS7_unPadding)));
+    *rec = {const_cast<void*>(data), dataLength - n, static_cast<uint8_t>(n)};
+    return rec;
+}
+
+void freePaddingResult(PKCS7_Padding* p) {
+    if (p != nullptr) std::free(p->dataWithPadding);
+    std::free(p);
+}
+
+void freeUnPaddingResult(PKCS7_unPadding* p) {
+    std::free(p);
+}
+
+namespace {
+
+using testing_support::U;
+
+TEST(HostComponents, WhateverTheCodecThrowsStaysInside) {
+    const auto& keys = testing_support::RsaKeys(2048);
+    std::string key(32, 'k'), text, wrapped, out = "kept";
+    ASSERT_EQ(EncryptMessage("message", U(key), 32, &text), 32);
+    ASSERT_EQ(EncryptKeyV2(U(key), 32, keys.publicKey, &wrapped), 256);
+    const std::string signature = createRSASignature(keys.pkcs8, "data");
+    codecThrows = true;
+    unsigned char secret[256];
+    EXPECT_EQ(EncryptMessage("message", U(key), 32, &out), -1);
+    EXPECT_EQ(DecryptMessage(text, U(key), 32, &out), -1);
+    EXPECT_EQ(EncryptKeyV2(U(key), 32, keys.publicKey, &out), -1);
+    EXPECT_EQ(DecryptKeyV2(wrapped, keys.pkcs8, secret), -1);
+    EXPECT_EQ(createRSASignature(keys.pkcs8, "data"), "");
+    EXPECT_FALSE(verifyRSASignature(keys.publicKey, signature, "data"));
+    EXPECT_EQ(out, "kept");
+    codecThrows = false;
+}
+
+// The library checks the padding itself, whatever the component lets through.
+TEST(HostComponents, PaddingIsCheckedWhateverTheComponentAccepts) {
+    std::string key(32, 'k'), back;
+    ASSERT_EQ(
+        DecryptMessage(testing_support::RawEcbText(key, std::string(29, 'a') + "\x03\x03\x03"), U(key), 32, &back), 0);
+    EXPECT_EQ(back, std::string(29, 'a'));
+    back = "kept";
+    EXPECT_EQ(
+        DecryptMessage(testing_support::RawEcbText(key, std::string(29, 'a') + "\x03\x02\x03"), U(key), 32, &back), -1);
+    EXPECT_EQ(back, "kept");
+}
+
+}  // namespace
