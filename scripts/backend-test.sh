@@ -6,12 +6,13 @@
 #     boringssl              BoringSSL, Debian's android-libboringssl-dev
 #     openssl3-nodeprecated  OpenSSL 3 as a no-deprecated build's headers declare it
 #     libcxx                 Debian's OpenSSL 3 with Clang and libc++ (GoogleTest built from source)
+#     shared                 Debian's OpenSSL 3, cryptutil as a shared library
 # Installs what the backend needs (root or sudo), builds in build-backend-BACKEND/, runs the
 # decryption-room test under valgrind, then the suite, ending with ctest's summary. Extra
 # arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-backend=${1:?usage: scripts/backend-test.sh openssl3|openssl11|boringssl|openssl3-nodeprecated|libcxx [ctest args]}
+backend=${1:?usage: scripts/backend-test.sh openssl3|openssl11|boringssl|openssl3-nodeprecated|libcxx|shared [ctest args]}
 shift
 build="$PWD/build-backend-$backend"
 sudo=""
@@ -27,6 +28,7 @@ triplet=$(gcc -dumpmachine | sed 's/-pc-/-/')
 args=(-DCMAKE_BUILD_TYPE=Release -DCRYPTUTIL_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 case "$backend" in
   openssl3) ;;
+  shared) args+=(-DBUILD_SHARED_LIBS=ON -DCRYPTUTIL_BUILD_BENCHMARKS=OFF) ;;
   openssl3-nodeprecated)
     args+=("-DCMAKE_CXX_FLAGS=-DOPENSSL_API_COMPAT=30000 -DOPENSSL_NO_DEPRECATED") ;;
   openssl11)

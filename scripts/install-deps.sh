@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake make g++ clang
-  libssl-dev openssl
+  libssl-dev openssl pkg-config
   nlohmann-json3-dev libcli11-dev
   libgtest-dev libbenchmark-dev
 )

@@ -1,4 +1,5 @@
-# Installs the build into a scratch prefix, builds the example against it and runs both.
+# Installs the build into a scratch prefix, builds the example against it with CMake and with
+# pkg-config, and runs them and the installed tool.
 include(${CMAKE_CURRENT_LIST_DIR}/script_support.cmake)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build ${common} -DCMAKE_PREFIX_PATH=${prefix})
@@ -7,3 +8,23 @@ run(openssl genrsa -out ${WORK_DIR}/key.pem 2048)
 run(openssl pkey -in ${WORK_DIR}/key.pem -pubout -out ${WORK_DIR}/pub.pem)
 run(${EMULATOR} ${WORK_DIR}/build/hybrid ${WORK_DIR}/pub.pem ${WORK_DIR}/key.pem)
 run(${EMULATOR} ${prefix}/bin/cryptutil demo)
+# The same example built by pkg-config alone.
+file(GLOB_RECURSE pc_file ${prefix}/cryptutil.pc)
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} "${pc_dir}")
+execute_process(COMMAND pkg-config --cflags --libs cryptutil OUTPUT_VARIABLE flags RESULT_VARIABLE rc
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not find the installed cryptutil")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+set(rpaths)  # a program built by hand finds libraries outside the loader's path by its RUNPATH
+foreach(flag IN LISTS flags)
+  if(flag MATCHES "^-L(.+)$")
+    list(APPEND rpaths "-Wl,-rpath,${CMAKE_MATCH_1}")
+  elseif(flag MATCHES "^(/.+)/[^/]+\\.so$")
+    list(APPEND rpaths "-Wl,-rpath,${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+run(${CXX} -std=c++17 ${CXX_FLAGS} ${SOURCE_DIR}/hybrid.cpp ${flags} ${rpaths} -o ${WORK_DIR}/hybrid-pkg-config)
+run(${EMULATOR} ${WORK_DIR}/hybrid-pkg-config ${WORK_DIR}/pub.pem ${WORK_DIR}/key.pem)

@@ -1,7 +1,4 @@
-// The codec's API is exported when built into a shared cryptutil; the rest is hidden.
-#pragma GCC visibility push(default)
 #include "cryptutil/base64.h"
-#pragma GCC visibility pop
 
 #include <array>
 #include <cstdint>

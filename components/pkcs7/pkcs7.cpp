@@ -1,7 +1,4 @@
-// The component's API is exported when built into a shared cryptutil; the rest is hidden.
-#pragma GCC visibility push(default)
 #include "cryptutil/PKCS7.h"
-#pragma GCC visibility pop
 
 #include <cstdint>
 #include <cstdlib>

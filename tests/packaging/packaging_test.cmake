@@ -3,16 +3,16 @@
 # and the symbols a shared build exports.
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=... -DNM=... [-DTOOLCHAIN=... -DEMULATOR=...] -P packaging_test.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/../script_support.cmake)
-# The names a shared library exports (C++ names without their argument lists).
+# The names a shared library exports, of every kind (C++ names without their argument lists).
 function(exported_names lib out)
   execute_process(COMMAND ${NM} -D --defined-only -C ${lib} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${NM} failed on ${lib}")
   endif()
-  string(REGEX MATCHALL "[0-9a-f]+ [TW] [^(\n]+" lines "${text}")
+  string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^(\n]+" lines "${text}")
   set(names)
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[0-9a-f]+ [TW] |\\[abi:[a-z0-9]+\\]" "" name "${line}")
+    string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] |\\[abi:[a-z0-9]+\\]" "" name "${line}")
     list(APPEND names ${name})
   endforeach()
   list(REMOVE_ITEM names _init _fini)
@@ -49,9 +49,8 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/packaging/consumer -B ${WORK_DIR}/co
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${EMULATOR} ${WORK_DIR}/consumer/consumer_app)
 
-# 3. cryptutil on its own, shared, with the stand-ins built in: their API is exported too.
+# 3. cryptutil on its own, shared, with the stand-ins built in: they stay inside.
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/shared ${common} -DBUILD_SHARED_LIBS=ON
     -DCRYPTUTIL_BUILD_TESTS=OFF -DCRYPTUTIL_BUILD_BENCHMARKS=OFF -DCRYPTUTIL_BUILD_TOOL=OFF)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/shared --target cryptutil)
-expect_exports(${WORK_DIR}/shared/libcryptutil.so ${api} base64_encode base64_decode addPadding removePadding
-               freePaddingResult freeUnPaddingResult)
+expect_exports(${WORK_DIR}/shared/libcryptutil.so ${api})
