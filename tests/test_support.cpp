@@ -12,14 +12,6 @@
 namespace testing_support {
 namespace {
 
-std::string ReadKeyFile(const std::string& name) {
-    std::ifstream in(std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name, std::ios::binary);
-    if (!in) throw std::runtime_error("missing test key " + name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string ReadHexFile(const std::string& name) {
     std::string hex = ReadKeyFile(name);
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) hex.pop_back();
@@ -101,6 +93,14 @@ std::string RawEcbText(std::string key, const std::string& blocks) {
     EVP_CIPHER_CTX_free(ctx);
     out.resize(blocks.size());
     return testing_support::ReferenceTransportText(out);
+}
+
+std::string ReadKeyFile(const std::string& name) {
+    std::ifstream in(std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test key " + name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::filesystem::path TestVectorFile(const std::string& relative) {

@@ -28,6 +28,9 @@ std::string ReferenceTransportText(std::string_view bytes);
 // Transport text of raw AES-ECB over `blocks` with no padding added: what any peer could send.
 std::string RawEcbText(std::string key, const std::string& blocks);
 
+// A file under tests/keys, whole.
+std::string ReadKeyFile(const std::string& name);
+
 // A public test-vector file under tests/vectors.
 std::filesystem::path TestVectorFile(const std::string& relative);
 

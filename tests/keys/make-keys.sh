@@ -17,6 +17,9 @@ for name in rsa1024:1024 rsa2048-a:2048 rsa2048-b:2048 rsa3072:3072; do
   # The modulus, for building keys with other exponents around it.
   openssl asn1parse -in "$base.pkcs1.pem" | awk -F: '/INTEGER/ {n++; if (n == 2) print $NF}' > "$base.n.hex"
 done
+# A key over the library's limit of 16,384 bits (generating it takes minutes).
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:16392 -out rsa16392.pkcs8.pem 2>/dev/null
+openssl pkey -in rsa16392.pkcs8.pem -pubout -out rsa16392.public.pem
 # An RSA-PSS key (restricted to PSS signatures): its public key, its private key as PKCS #8, and
 # the same private key as plain PKCS #1, which carries no restriction.
 openssl genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:2048 -out pss.pkcs8.pem 2>/dev/null
