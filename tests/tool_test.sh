@@ -61,6 +61,10 @@ expect 2 "see --help" "$tool" frobnicate
 expect 2 "only one option can read standard input" "$tool" wrap --public - --key-file -
 expect 2 "give the signature" "$tool" verify --public pub.pem
 echo zz | "$tool" hex decode 2>err; [ $? -eq 1 ] && grep -q "standard input is not hex" err || fail "bad hex on standard input"
+echo zz | "$tool" encrypt --key-file - 2>err; [ $? -eq 1 ] && grep -q "key on standard input is not hex" err ||
+  fail "a bad key on standard input is bad data"
+expect 1 "is over 1048576 bytes" "$tool" encrypt --key-file /dev/zero
+expect 1 "is over 1048576 bytes" "$tool" verify --public pub.pem --signature-file /dev/zero
 mkdir adir
 expect 1 "cannot read adir: it is a directory" "$tool" sign --private adir
 [ "$("$tool" hash <adir 2>&1)" = "cryptutil: cannot read standard input: Is a directory" ] || fail "a directory on standard input"
@@ -76,6 +80,9 @@ for redirect in '>/dev/full' '>&-'; do
   eval "\"\$tool\" keygen $redirect 2>err"
   [ $? -eq 1 ] && grep -q "cannot write the output" err || fail "keygen $redirect"
 done
+head -c 200000 /dev/urandom >big
+"$tool" encrypt --key "$K" <big | "$tool" decrypt --key "$K" >/dev/full 2>err
+[ $? -eq 1 ] && grep -q "cannot write the output: No space left on device" err || fail "decrypt >/dev/full: $(cat err)"
 "$tool" --version | grep -Eq '^cryptutil [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"
 for usage in "" help; do
   "$tool" $usage | grep -q "^Usage: cryptutil" || fail "usage for '$usage'"

@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -29,12 +30,17 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Reads a whole stream; a read error (a directory given as input, say) is a failed operation.
-std::string ReadAll(std::FILE* f, const std::string& name) {
+// Reads a whole stream, up to `limit` bytes; a read error (a directory given as input, say) or a
+// longer stream is a failed operation.
+std::string ReadAll(std::FILE* f, const std::string& name, std::size_t limit = SIZE_MAX) {
     std::string out;
     char buf[1 << 16];
     std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) != 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) != 0) {
+        if (n > limit - out.size())
+            throw Failure(name + " is over " + std::to_string(limit) + " bytes: no key or signature");
+        out.append(buf, n);
+    }
     if (std::ferror(f) != 0) throw Failure("cannot read " + name + ": " + std::strerror(errno));
     return out;
 }
@@ -81,14 +87,17 @@ std::string TrimNewlines(std::string s) {
     return s;
 }
 
-// A file's content; '-' takes the key from the front of standard input.
+// Key and signature files are small: a PEM private key of 16,384 bits is about 13 KB.
+constexpr std::size_t kKeyFileLimit = 1 << 20;
+
+// A key or signature file's content; '-' takes it from the front of standard input.
 std::string ReadFile(const std::string& path, bool pem) {
     if (path == "-") return pem ? input.TakePem() : input.TakeLine();
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) throw Failure("cannot read " + path + ": it is a directory");
     const std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) throw Failure("cannot read " + path + ": " + std::strerror(errno));
-    return ReadAll(f.get(), path);
+    return ReadAll(f.get(), path, kKeyFileLimit);
 }
 
 // At most one option may read standard input ahead of the data.
@@ -110,12 +119,16 @@ std::string FromHexText(const std::string& what, const std::string& hex) {
 
 std::string AesKey(const std::string& hex, const std::string& file) {
     if (hex.empty() == file.empty()) throw UsageError("give the AES key with exactly one of --key and --key-file");
-    std::string key = hex.empty()
-                          ? FromHexText<UsageError>(file == "-" ? "the key on standard input" : "the key in " + file,
-                                                    ReadFile(file, false))
-                          : FromHexText<UsageError>("--key", hex);
+    // A bad key on the command line is a usage error; one read from a file or standard input is bad
+    // data, a failed operation.
+    const std::string key = hex.empty()
+                                ? FromHexText<Failure>(file == "-" ? "the key on standard input" : "the key in " + file,
+                                                       ReadFile(file, false))
+                                : FromHexText<UsageError>("--key", hex);
     if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
-        throw UsageError("an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size()));
+        const std::string what = "an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size());
+        if (hex.empty()) throw Failure(what);
+        throw UsageError(what);
     }
     return key;
 }
@@ -135,8 +148,16 @@ void CheckPrivateKey(const std::string& pem, const std::string& file) {
     }
 }
 
+// Flushes what was written so far; a write that failed is a failed operation, named by its cause.
+void Flush() {
+    if (!std::cout.flush())
+        throw Failure(std::string("cannot write the output: ") + std::strerror(errno != 0 ? errno : EIO));
+}
+
 void Print(const std::string& text) {
+    errno = 0;
     std::cout << text << '\n';
+    Flush();
 }
 
 // A fresh RSA key pair, or null; through the EVP calls every crypto library has.
@@ -247,7 +268,9 @@ int Run(int argc, char** argv) {
             if (DecryptMessage(TrimNewlines(input.TakeRest()), Bytes(key), static_cast<int>(key.size()), &plain) != 0) {
                 throw Failure("decryption failed: wrong key, or not the transport text of a message");
             }
+            errno = 0;
             std::cout << plain;
+            Flush();
         });
 
     auto* wrap = app.add_subcommand("wrap", "Wrap an AES key for an RSA public key");
@@ -326,7 +349,10 @@ int Run(int argc, char** argv) {
         Print(OPENSSL_hexstr2buf(input.TakeRest()));
     });
     hex->add_subcommand("decode", "Hex (either case) to bytes")->callback([&] {
-        std::cout << FromHexText<Failure>("standard input", input.TakeRest());
+        const std::string bytes = FromHexText<Failure>("standard input", input.TakeRest());
+        errno = 0;
+        std::cout << bytes;
+        Flush();
     });
     hex->footer("Example: printf hi | cryptutil hex encode | cryptutil hex decode");
 
