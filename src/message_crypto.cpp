@@ -10,6 +10,7 @@
 
 #include "api_boundary.h"
 #include "cryptutil/PKCS7.h"
+#include "cryptutil/stream.h"
 #include "cryptutil/util.h"
 #include "transport_text.h"
 
@@ -206,3 +207,189 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
         return 0;
     });
 }
+
+namespace cryptutil {
+namespace {
+
+// A string that holds message bytes, wiped when it goes.
+struct SecretBuffer {
+    std::string bytes;
+    SecretBuffer() = default;
+    SecretBuffer(const SecretBuffer&) = delete;
+    SecretBuffer& operator=(const SecretBuffer&) = delete;
+    ~SecretBuffer() { WipeOnExit wipe(bytes); }
+};
+
+// Leaves `s` as it was at construction unless committed: what was appended is wiped and cut off.
+class AppendOrRollBack {
+public:
+    explicit AppendOrRollBack(std::string& s) noexcept : s_(s), size_(s.size()) {}
+    ~AppendOrRollBack() {
+        if (committed_ || s_.size() < size_) return;
+        cryptutil::detail::Wipe(s_.data() + size_, s_.size() - size_);
+        s_.resize(size_);
+    }
+    AppendOrRollBack(const AppendOrRollBack&) = delete;
+    AppendOrRollBack& operator=(const AppendOrRollBack&) = delete;
+    int Commit() noexcept {
+        committed_ = true;
+        return 0;
+    }
+
+private:
+    std::string& s_;
+    std::size_t size_;
+    bool committed_ = false;
+};
+
+// Appends to `s` without leaving a copy of what it held in memory it frees: a buffer outgrown is
+// wiped before it is released (it may hold earlier parts of the message).
+void AppendWiping(std::string& s, const char* p, std::size_t n) {
+    if (s.capacity() - s.size() < n) {
+        std::string grown;
+        const WipeOnExit wipeOld(grown);  // after the swap: the old buffer
+        grown.reserve(std::max(s.size() + n, 2 * s.capacity()));
+        grown = s;
+        s.swap(grown);
+    }
+    s.append(p, n);
+}
+
+}  // namespace
+
+struct MessageEncryptStream::State {
+    CipherCtx ctx;
+    SecretBuffer piece;  // the message bytes not yet enciphered: less than a piece between calls
+    std::unique_ptr<unsigned char[]> cipher = std::make_unique<unsigned char[]>(detail::kPieceBytes + kAesBlock);
+    bool spent = false;
+
+    // Enciphers `n` bytes (whole blocks, a multiple of 3 unless the last) and appends their text.
+    bool Emit(const unsigned char* bytes, std::size_t n, std::string& text) {
+        if (!::Update(ctx.get(), bytes, n, cipher.get())) return false;
+        detail::AppendTransportText(cipher.get(), n, text);
+        return true;
+    }
+};
+
+MessageEncryptStream::MessageEncryptStream(const unsigned char* key, int keySize) noexcept {
+    Guarded(0, [&] {
+        const EVP_CIPHER* cipher = CipherFor(keySize);
+        if (cipher == nullptr || key == nullptr) return 0;
+        auto state = std::make_unique<State>();
+        state->ctx = NewEcb(cipher, key, true);
+        state->piece.bytes.reserve(detail::kPieceBytes);
+        if (state->ctx) state_ = std::move(state);
+        return 0;
+    });
+}
+
+MessageEncryptStream::~MessageEncryptStream() = default;
+
+int MessageEncryptStream::Update(const void* data, std::size_t n, std::string* text) noexcept {
+    return Guarded(-1, [&] {
+        if (!state_ || state_->spent || text == nullptr || (data == nullptr && n != 0)) return -1;
+        AppendOrRollBack appended(*text);
+        state_->spent = true;  // until this call succeeds
+        const auto* in = static_cast<const char*>(data);
+        std::string& piece = state_->piece.bytes;
+        while (n > 0) {
+            const std::size_t take = std::min(n, detail::kPieceBytes - piece.size());
+            piece.append(in, take);  // within the capacity reserved: never moves
+            in += take;
+            n -= take;
+            if (piece.size() < detail::kPieceBytes) break;
+            if (!state_->Emit(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), *text)) return -1;
+            cryptutil::detail::Wipe(piece.data(), piece.size());
+            piece.clear();
+        }
+        state_->spent = false;
+        return appended.Commit();
+    });
+}
+
+int MessageEncryptStream::Finish(std::string* text) noexcept {
+    return Guarded(-1, [&] {
+        if (!state_ || state_->spent || text == nullptr) return -1;
+        AppendOrRollBack appended(*text);
+        state_->spent = true;
+        const std::string& piece = state_->piece.bytes;
+        Padded padded(addPadding(piece.data(), piece.size(), kPadBlock));
+        if (!padded) return -1;
+        const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
+        const PaddedWipe wipePadded{padded, len};
+        if (len == 0 || len % kPadBlock != 0 || len < piece.size() || len - piece.size() > kPadBlock) return -1;
+        if (!state_->Emit(static_cast<const unsigned char*>(padded->dataWithPadding), len, *text)) return -1;
+        return appended.Commit();
+    });
+}
+
+struct MessageDecryptStream::State {
+    CipherCtx ctx;
+    detail::TransportTextChunkReader reader;
+    std::string cipher;  // ciphertext not yet deciphered: less than a block between calls
+    SecretBuffer held;   // the last deciphered bytes, held back for the padding check
+    std::size_t total = 0;
+    bool spent = false;
+
+    // Deciphers the whole blocks of `cipher` and appends to `message` all but the last kPadBlock
+    // bytes deciphered so far.
+    bool Decipher(std::string& message) {
+        const std::size_t n = cipher.size() / kAesBlock * kAesBlock, kept = held.bytes.size();
+        if (n > static_cast<std::size_t>(INT_MAX)) return false;
+        SecretBuffer out;
+        out.bytes.resize(kept + n + kAesBlock);
+        std::memcpy(out.bytes.data(), held.bytes.data(), kept);
+        auto* dst = reinterpret_cast<unsigned char*>(out.bytes.data()) + kept;
+        if (n != 0 && !::Update(ctx.get(), reinterpret_cast<const unsigned char*>(cipher.data()), n, dst)) return false;
+        cipher.erase(0, n);
+        total += n;
+        const std::size_t all = kept + n, release = all > kPadBlock ? all - kPadBlock : 0;
+        AppendWiping(message, out.bytes.data(), release);
+        held.bytes.assign(out.bytes.data() + release, all - release);  // within the capacity reserved
+        return true;
+    }
+};
+
+MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize) noexcept {
+    Guarded(0, [&] {
+        const EVP_CIPHER* cipher = CipherFor(keySize);
+        if (cipher == nullptr || key == nullptr) return 0;
+        auto state = std::make_unique<State>();
+        state->ctx = NewEcb(cipher, key, false);
+        state->held.bytes.reserve(kPadBlock);
+        if (state->ctx) state_ = std::move(state);
+        return 0;
+    });
+}
+
+MessageDecryptStream::~MessageDecryptStream() = default;
+
+int MessageDecryptStream::Update(const char* text, std::size_t n, std::string* message) noexcept {
+    return Guarded(-1, [&] {
+        if (!state_ || state_->spent || message == nullptr || (text == nullptr && n != 0)) return -1;
+        AppendOrRollBack appended(*message);
+        state_->spent = true;
+        if (!state_->reader.Add(text, n, state_->cipher) || !state_->Decipher(*message)) return -1;
+        state_->spent = false;
+        return appended.Commit();
+    });
+}
+
+int MessageDecryptStream::Finish(std::string* message) noexcept {
+    return Guarded(-1, [&] {
+        if (!state_ || state_->spent || message == nullptr) return -1;
+        AppendOrRollBack appended(*message);
+        state_->spent = true;
+        if (!state_->reader.Finish(state_->cipher) || !state_->Decipher(*message) || !state_->cipher.empty() ||
+            state_->total == 0) {
+            return -1;
+        }
+        std::string& last = state_->held.bytes;
+        const std::size_t messageLen = Unpad(reinterpret_cast<unsigned char*>(last.data()), last.size());
+        if (messageLen == kBad) return -1;
+        AppendWiping(*message, last.data(), messageLen);
+        return appended.Commit();
+    });
+}
+
+}  // namespace cryptutil

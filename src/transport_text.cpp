@@ -382,4 +382,45 @@ std::string FromTransportText(std::string_view text) {
     return all;
 }
 
+void AppendTransportText(const unsigned char* bytes, std::size_t n, std::string& text) {
+    text += UrlEscape(TransportTextWriter::Encode(bytes, n));
+}
+
+bool TransportTextChunkReader::Add(const char* text, std::size_t n, std::string& bytes) {
+    if (failed_) return false;
+    escaped_.append(text, n);
+    // An escape is at most six characters ("%uXXXX") and holds no '%': what precedes the last '%'
+    // of the last five characters unescapes the same whatever follows.
+    std::size_t cut = escaped_.size();
+    const std::size_t window = std::min<std::size_t>(5, cut);
+    const std::size_t pct = escaped_.find_last_of('%');
+    if (pct != std::string::npos && pct >= cut - window) cut = pct;
+    base64_ += UrlUnescape(std::string_view(escaped_).substr(0, cut));
+    escaped_.erase(0, cut);
+    return Decode(false, bytes);
+}
+
+bool TransportTextChunkReader::Finish(std::string& bytes) {
+    if (failed_) return false;
+    base64_ += UrlUnescape(escaped_);
+    escaped_.clear();
+    return Decode(true, bytes) && base64_.empty();
+}
+
+// Decodes the whole quads of base64_ (all of it when `last`); '=' ends the text.
+bool TransportTextChunkReader::Decode(bool last, std::string& bytes) {
+    const std::size_t quads = last ? base64_.size() : base64_.size() / 4 * 4;
+    if (quads == 0) return true;
+    if (padded_ || quads % 4 != 0) return failed_ = true, false;  // text after the padding, or a part quad
+    std::size_t pads = 0;
+    while (pads < 2 && base64_[quads - 1 - pads] == '=') ++pads;
+    padded_ = pads != 0;
+    const std::string quadText = base64_.substr(0, quads);
+    const std::string decoded = base64_decode(quadText, false);
+    if (decoded.size() != quads / 4 * 3 - pads) return failed_ = true, false;
+    bytes += decoded;
+    base64_.erase(0, quads);
+    return true;
+}
+
 }  // namespace cryptutil::detail

@@ -125,6 +125,27 @@ bool FromTransportText(std::string_view text, Consume&& consume) {
 // All the bytes behind transport text; empty when the text is not valid base64 once unescaped.
 std::string FromTransportText(std::string_view text);
 
+// Appends to `text` the transport text of `n` bytes: a text of its own when `n` is a multiple of
+// 3, so that the texts of such chunks, and of a last chunk of any length, concatenate to the text
+// of all their bytes.
+void AppendTransportText(const unsigned char* bytes, std::size_t n, std::string& text);
+
+// Reads transport text handed over in chunks of any size, as FromTransportText reads the whole.
+class TransportTextChunkReader {
+public:
+    // Appends to `bytes` those behind the next `n` characters that are certain; false (for good)
+    // when the text is found not to be base64 once unescaped.
+    bool Add(const char* text, std::size_t n, std::string& bytes);
+    // Ends the text: appends the last bytes; false if the text was not transport text.
+    bool Finish(std::string& bytes);
+
+private:
+    bool Decode(bool last, std::string& bytes);
+    std::string escaped_;  // characters not yet unescaped: at most an escape's start
+    std::string base64_;   // unescaped characters not yet decoded: fewer than a quad, between calls
+    bool padded_ = false, failed_ = false;
+};
+
 }  // namespace cryptutil::detail
 
 #endif

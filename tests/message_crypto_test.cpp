@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cryptutil/stream.h"
 #include "cryptutil/util.h"
 #include "test_support.h"
 #include "transport_text.h"
@@ -174,6 +177,77 @@ TEST(MessageCrypto, FailedDecryptionLeavesNoPlaintextInSpareRoom) {
         const std::string_view room(out.data(), out.capacity());
         EXPECT_EQ(room.find(marker.substr(0, 16)), std::string_view::npos) << copies;
     }
+}
+
+// The streams give EncryptMessage's text and DecryptMessage's message, whatever the chunks.
+TEST(MessageStream, SameBytesAsTheWholeCalls) {
+    std::string key = Key(24);
+    const std::size_t piece = cryptutil::detail::kPieceBytes;
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{31}, std::size_t{32}, piece - 1, piece,
+                                piece + 1, 3 * piece + 17}) {
+        const std::string message = RandomBytes(n, static_cast<unsigned>(n) + 5);
+        std::string whole, back;
+        ASSERT_GT(EncryptMessage(message, U(key), 24, &whole), 0);
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, n + 1}) {
+            if (chunk == 1 && n > 4096) continue;  // byte by byte is covered by the short ones
+            cryptutil::MessageEncryptStream encrypt(U(key), 24);
+            std::string text;
+            for (std::size_t at = 0; at < n; at += chunk) {
+                ASSERT_EQ(encrypt.Update(message.data() + at, std::min(chunk, n - at), &text), 0);
+            }
+            ASSERT_EQ(encrypt.Finish(&text), 0);
+            ASSERT_TRUE(text == whole) << n << " in chunks of " << chunk;
+            cryptutil::MessageDecryptStream decrypt(U(key), 24);
+            std::string plain = "kept:";
+            for (std::size_t at = 0; at < text.size(); at += chunk) {
+                ASSERT_EQ(decrypt.Update(text.data() + at, std::min(chunk, text.size() - at), &plain), 0);
+            }
+            ASSERT_EQ(decrypt.Finish(&plain), 0);
+            ASSERT_TRUE(plain == "kept:" + message) << n << " in chunks of " << chunk;
+        }
+    }
+}
+
+// Text that DecryptMessage refuses fails the stream too, by the call that finds it, whatever the
+// chunks; escapes of any form split across chunks read as whole.
+TEST(MessageStream, ReadsAndRefusesTextAsTheWholeCall) {
+    std::string key = Key(32), valid;
+    ASSERT_EQ(EncryptMessage(std::string(100, 'm'), U(key), 32, &valid), 128);
+    std::string escaped;  // every character escaped, as "%uXXXX" or "%xx"
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, i % 2 == 0 ? "%%u%04x" : "%%%02x", static_cast<unsigned char>(valid[i]));
+        escaped += hex;
+    }
+    const std::string cases[] = {valid,
+                                 escaped,
+                                 valid + "AAAA",
+                                 valid.substr(0, valid.size() - 4),
+                                 "",
+                                 "not base64!",
+                                 testing_support::RawEcbText(key, std::string(31, 'a') + '!')};
+    for (const std::string& text : cases) {
+        std::string whole;
+        const int expected = DecryptMessage(text, U(key), 32, &whole);
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, std::size_t{64}}) {
+            cryptutil::MessageDecryptStream decrypt(U(key), 32);
+            std::string plain;
+            int rc = 0;
+            for (std::size_t at = 0; at < text.size() && rc == 0; at += chunk) {
+                rc = decrypt.Update(text.data() + at, std::min(chunk, text.size() - at), &plain);
+            }
+            if (rc == 0) rc = decrypt.Finish(&plain);
+            EXPECT_EQ(rc, expected) << text.substr(0, 40) << " in chunks of " << chunk;
+            if (rc == 0) {
+                EXPECT_EQ(plain, whole);
+            }
+        }
+    }
+    cryptutil::MessageEncryptStream badKey(U(key), 20);
+    std::string out = "kept";
+    EXPECT_EQ(badKey.Update("m", 1, &out), -1);
+    EXPECT_EQ(badKey.Finish(&out), -1);
+    EXPECT_EQ(out, "kept");
 }
 
 }  // namespace

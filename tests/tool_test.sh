@@ -81,6 +81,11 @@ for redirect in '>/dev/full' '>&-'; do
   [ $? -eq 1 ] && grep -q "cannot write the output" err || fail "keygen $redirect"
 done
 head -c 200000 /dev/urandom >big
+# Streamed in several reads: the same bytes as openssl's, both ways.
+"$tool" encrypt --key "$K" <big | sed 's/%2B/+/g' | openssl base64 -d -A | openssl enc -d -aes-256-ecb -K "$K" -nopad |
+  head -c 200000 | cmp -s - big || fail "openssl decrypts a streamed encryption"
+openssl enc -aes-256-ecb -K "$K" <big | openssl base64 -A | "$tool" decrypt --key "$K" | cmp -s - big ||
+  fail "a streamed decryption of openssl's"
 "$tool" encrypt --key "$K" <big | "$tool" decrypt --key "$K" >/dev/full 2>err
 [ $? -eq 1 ] && grep -q "cannot write the output: No space left on device" err || fail "decrypt >/dev/full: $(cat err)"
 "$tool" --version | grep -Eq '^cryptutil [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"

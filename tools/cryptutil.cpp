@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "cryptutil/stream.h"
 #include "cryptutil/util.h"
 
 namespace {
@@ -45,38 +46,54 @@ std::string ReadAll(std::FILE* f, const std::string& name, std::size_t limit = S
     return out;
 }
 
-// Standard input, read once. A key or signature given as '-' comes first on it (an AES key or a
-// signature as one line, a PEM key through its END line) and the command's data follows.
+// Standard input, read as it is needed. A key or signature given as '-' comes first on it (an AES
+// key or a signature as one line, a PEM key through its END line) and the command's data follows.
 class Stdin {
 public:
     std::string TakeLine() {
-        Load();
+        while (rest_.find('\n') == std::string::npos && Fill()) {
+        }
         const std::size_t end = rest_.find('\n');
         return Take(end == std::string::npos ? rest_.size() : end + 1);
     }
     std::string TakePem() {
-        Load();
+        for (;;) {
+            const std::size_t endLine = rest_.find("-----END ");
+            if (endLine != std::string::npos && rest_.find('\n', endLine) != std::string::npos) break;
+            if (!Fill()) break;
+        }
         const std::size_t endLine = rest_.find("-----END ");
         if (endLine == std::string::npos) return Take(rest_.size());
         const std::size_t eol = rest_.find('\n', endLine);
         return Take(eol == std::string::npos ? rest_.size() : eol + 1);
     }
     std::string TakeRest() {
-        Load();
+        while (Fill()) {
+        }
+        return Take(rest_.size());
+    }
+    // The next part of what is left, at most one read's worth; empty at the end.
+    std::string TakeChunk() {
+        if (rest_.empty()) Fill();
         return Take(rest_.size());
     }
 
 private:
-    void Load() {
-        if (!loaded_) rest_ = ReadAll(stdin, "standard input");
-        loaded_ = true;
+    bool Fill() {
+        if (eof_) return false;
+        char buf[1 << 16];
+        const std::size_t n = std::fread(buf, 1, sizeof buf, stdin);
+        if (std::ferror(stdin) != 0) throw Failure(std::string("cannot read standard input: ") + std::strerror(errno));
+        rest_.append(buf, n);
+        eof_ = n == 0;
+        return n != 0;
     }
     std::string Take(std::size_t n) {
         std::string head = rest_.substr(0, n);
         rest_.erase(0, n);
         return head;
     }
-    bool loaded_ = false;
+    bool eof_ = false;
     std::string rest_;
 };
 Stdin input;
@@ -152,6 +169,12 @@ void CheckPrivateKey(const std::string& pem, const std::string& file) {
 void Flush() {
     if (!std::cout.flush())
         throw Failure(std::string("cannot write the output: ") + std::strerror(errno != 0 ? errno : EIO));
+}
+
+void Write(const std::string& bytes) {
+    errno = 0;
+    std::cout << bytes;
+    Flush();
 }
 
 void Print(const std::string& text) {
@@ -251,26 +274,43 @@ int Run(int argc, char** argv) {
         cmd->footer(std::string("Example: ") + example);
         return cmd;
     };
+    // Both stream: standard input of any size in memory bounded by the read size.
     aesCommand("encrypt", "Encrypt standard input into transport text",
                "echo hi | cryptutil encrypt --key $K | cryptutil decrypt --key $K")
         ->callback([&] {
             std::string key = AesKey(keyHex, keyFile);
+            cryptutil::MessageEncryptStream stream(Bytes(key), static_cast<int>(key.size()));
             std::string text;
-            if (EncryptMessage(input.TakeRest(), Bytes(key), static_cast<int>(key.size()), &text) < 0) {
-                throw Failure("encryption failed");
+            for (std::string chunk; !(chunk = input.TakeChunk()).empty();) {
+                text.clear();
+                if (stream.Update(chunk.data(), chunk.size(), &text) != 0) throw Failure("encryption failed");
+                Write(text);
             }
+            text.clear();
+            if (stream.Finish(&text) != 0) throw Failure("encryption failed");
             Print(text);
         });
     aesCommand("decrypt", "Decrypt transport text from standard input", "cryptutil decrypt --key $K < message.txt")
         ->callback([&] {
             std::string key = AesKey(keyHex, keyFile);
-            std::string plain;
-            if (DecryptMessage(TrimNewlines(input.TakeRest()), Bytes(key), static_cast<int>(key.size()), &plain) != 0) {
-                throw Failure("decryption failed: wrong key, or not the transport text of a message");
+            cryptutil::MessageDecryptStream stream(Bytes(key), static_cast<int>(key.size()));
+            const Failure failed("decryption failed: wrong key, or not the transport text of a message");
+            std::string lineEnds, plain;  // trailing line ends are held back: only the last are dropped
+            for (std::string chunk; !(chunk = input.TakeChunk()).empty();) {
+                const std::size_t last = chunk.find_last_not_of("\r\n");
+                if (last == std::string::npos) {
+                    lineEnds += chunk;
+                    continue;
+                }
+                const std::string text = lineEnds + chunk.substr(0, last + 1);
+                lineEnds = chunk.substr(last + 1);
+                plain.clear();
+                if (stream.Update(text.data(), text.size(), &plain) != 0) throw failed;
+                Write(plain);
             }
-            errno = 0;
-            std::cout << plain;
-            Flush();
+            plain.clear();
+            if (stream.Finish(&plain) != 0) throw failed;
+            Write(plain);
         });
 
     auto* wrap = app.add_subcommand("wrap", "Wrap an AES key for an RSA public key");

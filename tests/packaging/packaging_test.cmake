@@ -16,12 +16,17 @@ function(exported_names lib out)
     list(APPEND names ${name})
   endforeach()
   list(REMOVE_ITEM names _init _fini)
+  list(REMOVE_DUPLICATES names)  # constructors and destructors come in pairs
   list(SORT names)
   set(${out} "${names}" PARENT_SCOPE)
 endfunction()
 set(api EncryptMessage DecryptMessage GetRandomBytes EncryptKeyV2 DecryptKeyV2 hashData createRSASignature
     verifyRSASignature ToHex FromHex chararr_to_hex bytes_to_hex_string OPENSSL_hexstr2buf OPENSSL_buf2hexstr
     create_error create_error_response currentISO8601TimeUTC)
+foreach(stream Encrypt Decrypt)
+  set(class cryptutil::Message${stream}Stream)
+  list(APPEND api ${class}::Message${stream}Stream ${class}::~Message${stream}Stream ${class}::Update ${class}::Finish)
+endforeach()
 function(expect_exports lib)
   exported_names(${lib} got)
   set(want ${ARGN})
