@@ -264,7 +264,7 @@ struct MessageEncryptStream::State {
     bool spent = false;
 
     // Enciphers `n` bytes (whole blocks, a multiple of 3 unless the last) and appends their text.
-    bool Emit(const unsigned char* bytes, std::size_t n, std::string& text) {
+    bool Emit(const unsigned char* bytes, std::size_t n, std::string& text) const {
         if (!::Update(ctx.get(), bytes, n, cipher.get())) return false;
         detail::AppendTransportText(cipher.get(), n, text);
         return true;
