@@ -255,9 +255,22 @@ void AppendWiping(std::string& s, const char* p, std::size_t n) {
     s.append(p, n);
 }
 
+// A stream's state with its cipher context, or null for a bad key (every call then fails).
+template <typename State>
+std::unique_ptr<State> NewStreamState(const unsigned char* key, int keySize, bool encrypt) noexcept {
+    return Guarded(std::unique_ptr<State>(), [&] {
+        const EVP_CIPHER* cipher = CipherFor(keySize);
+        if (cipher == nullptr || key == nullptr) return std::unique_ptr<State>();
+        auto state = std::make_unique<State>();
+        state->ctx = NewEcb(cipher, key, encrypt);
+        return state->ctx ? std::move(state) : std::unique_ptr<State>();
+    });
+}
+
 }  // namespace
 
 struct MessageEncryptStream::State {
+    State() { piece.bytes.reserve(detail::kPieceBytes); }  // appends never move it
     CipherCtx ctx;
     SecretBuffer piece;  // the message bytes not yet enciphered: less than a piece between calls
     std::unique_ptr<unsigned char[]> cipher = std::make_unique<unsigned char[]>(detail::kPieceBytes + kAesBlock);
@@ -271,17 +284,8 @@ struct MessageEncryptStream::State {
     }
 };
 
-MessageEncryptStream::MessageEncryptStream(const unsigned char* key, int keySize) noexcept {
-    Guarded(0, [&] {
-        const EVP_CIPHER* cipher = CipherFor(keySize);
-        if (cipher == nullptr || key == nullptr) return 0;
-        auto state = std::make_unique<State>();
-        state->ctx = NewEcb(cipher, key, true);
-        state->piece.bytes.reserve(detail::kPieceBytes);
-        if (state->ctx) state_ = std::move(state);
-        return 0;
-    });
-}
+MessageEncryptStream::MessageEncryptStream(const unsigned char* key, int keySize) noexcept
+    : state_(NewStreamState<State>(key, keySize, true)) {}
 
 MessageEncryptStream::~MessageEncryptStream() = default;
 
@@ -324,6 +328,7 @@ int MessageEncryptStream::Finish(std::string* text) noexcept {
 }
 
 struct MessageDecryptStream::State {
+    State() { held.bytes.reserve(kPadBlock); }  // assignments never move it
     CipherCtx ctx;
     detail::TransportTextChunkReader reader;
     std::string cipher;  // ciphertext not yet deciphered: less than a block between calls
@@ -350,17 +355,8 @@ struct MessageDecryptStream::State {
     }
 };
 
-MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize) noexcept {
-    Guarded(0, [&] {
-        const EVP_CIPHER* cipher = CipherFor(keySize);
-        if (cipher == nullptr || key == nullptr) return 0;
-        auto state = std::make_unique<State>();
-        state->ctx = NewEcb(cipher, key, false);
-        state->held.bytes.reserve(kPadBlock);
-        if (state->ctx) state_ = std::move(state);
-        return 0;
-    });
-}
+MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize) noexcept
+    : state_(NewStreamState<State>(key, keySize, false)) {}
 
 MessageDecryptStream::~MessageDecryptStream() = default;
 

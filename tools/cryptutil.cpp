@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,9 +30,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Reads a whole stream, up to `limit` bytes; a read error (a directory given as input, say) or a
-// longer stream is a failed operation.
-std::string ReadAll(std::FILE* f, const std::string& name, std::size_t limit = SIZE_MAX) {
+// Reads a whole file of at most `limit` bytes; a read error (a directory given as input, say) or
+// a longer file is a failed operation.
+std::string ReadAll(std::FILE* f, const std::string& name, std::size_t limit) {
     std::string out;
     char buf[1 << 16];
     std::size_t n = 0;
