@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -98,6 +101,80 @@ bool Decode16(const unsigned char* in, unsigned char* out) {
 }
 #endif
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// x86-64 with AVX2, chosen at run time: 24 bytes to 32 characters a step and back, after Mula and
+// Lemire ("Faster Base64 Encoding and Decoding using AVX2 Instructions", 2018).
+#define CRYPTUTIL_BASE64_AVX2 1
+
+// Encodes 24 bytes a step while 32 can be read from `in`; returns how many bytes it encoded.
+__attribute__((target("avx2"))) std::size_t EncodeAvx2(const unsigned char* in, std::size_t len, char* out) {
+    // Each group of three bytes b0 b1 b2 as the 32-bit word [b1 b0 b2 b1], lane by lane.
+    const __m256i groups = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0, 2, 1, 4, 3, 5, 4,
+                                            7, 6, 8, 7, 10, 9, 11, 10);
+    // Offsets from sextet to character, indexed as below: 'A', 'a' - 26, '0' - 52 (ten), '+' - 62, '/' - 63.
+    const __m256i offsets = _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0, 65, 71, -4,
+                                             -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    std::size_t i = 0;
+    for (; i + 32 <= len; i += 24, out += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        v = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0));
+        v = _mm256_shuffle_epi8(v, groups);
+        // The four sextets of each word into its four bytes, by shifts done as multiplications.
+        const __m256i s02 =
+            _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00)), _mm256_set1_epi32(0x04000040));
+        const __m256i s13 =
+            _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0)), _mm256_set1_epi32(0x01000010));
+        const __m256i sextets = _mm256_or_si256(s02, s13);
+        // Index 0 for 0..25, 1 for 26..51, 2..13 for 52..63.
+        const __m256i index = _mm256_sub_epi8(_mm256_subs_epu8(sextets, _mm256_set1_epi8(51)),
+                                              _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_add_epi8(sextets, _mm256_shuffle_epi8(offsets, index)));
+    }
+    return i;
+}
+
+// Decodes 32 characters a step into 24 bytes (writing 32) while `chars` allow; returns how many
+// characters it decoded, stopping before a step with one outside the standard alphabet. A
+// character is checked by its two nibbles: `lows` gives the classes of high nibble that a low
+// nibble is valid in ('+' and '/' for 2, digits for 3, letters for 4 and 6, and for 5 and 7).
+__attribute__((target("avx2"))) std::size_t DecodeAvx2(const unsigned char* in, std::size_t chars, unsigned char* out) {
+    const __m256i lows = _mm256_setr_epi8(0x0A, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0C, 0x05, 0x04,
+                                          0x04, 0x04, 0x05, 0x0A, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E,
+                                          0x0C, 0x05, 0x04, 0x04, 0x04, 0x05);
+    const __m256i highs = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10,
+                                           0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
+                                           0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    // Character to sextet by high nibble ('/' at 1, one below '+'): '+' + 19, '0' + 4, 'A' - 65, 'a' - 71.
+    const __m256i offsets = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4,
+                                             -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    std::size_t i = 0;
+    for (; i + 32 <= chars; i += 32, out += 24) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i hi = _mm256_and_si256(_mm256_srli_epi32(c, 4), nibble);
+        const __m256i classes =
+            _mm256_and_si256(_mm256_shuffle_epi8(lows, _mm256_and_si256(c, nibble)), _mm256_shuffle_epi8(highs, hi));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(classes, _mm256_setzero_si256())) != 0) break;
+        const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
+        const __m256i sextets = _mm256_add_epi8(c, _mm256_shuffle_epi8(offsets, _mm256_add_epi8(hi, slash)));
+        // s0 s1 s2 s3 of each word to its 24 bits, then three bytes a word, twelve a lane.
+        const __m256i pairs = _mm256_maddubs_epi16(sextets, _mm256_set1_epi32(0x01400140));
+        const __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+        const __m256i bytes =
+            _mm256_shuffle_epi8(words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0,
+                                                        6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7)));
+    }
+    return i;
+}
+
+bool HasAvx2() {
+    return __builtin_cpu_supports("avx2") != 0;
+}
+#endif
+
 std::string Decode(const char* s, std::size_t n) {
     if (n % 4 != 0) return {};
     if (n == 0) return {};
@@ -110,6 +187,13 @@ std::string Decode(const char* s, std::size_t n) {
     const std::size_t full = (pad != 0) ? n - 4 : n;  // quads without padding
     std::uint8_t bad = 0;
     std::size_t i = 0;
+#if defined(CRYPTUTIL_BASE64_AVX2)
+    // Room for the 8 bytes each step writes past its 24: at least 12 characters follow it.
+    if (full >= 44 && HasAvx2()) {
+        i = DecodeAvx2(in, full - 12, o);
+        o += i / 4 * 3;
+    }
+#endif
 #if defined(CRYPTUTIL_BASE64_VECTORS)
     for (; i + 16 <= full && i + 16 < n; i += 16, o += 12) {  // at least one quad follows
         if (!Decode16(in + i, o)) return {};
@@ -147,6 +231,12 @@ std::string base64_encode(unsigned char const* bytes, std::size_t len, bool url)
     const PairTable& pairs = url ? kUrlPairs : kStdPairs;
     // Twelve bytes in, sixteen characters out per step, through locals so that no store can alias
     // the input or the table.
+#if defined(CRYPTUTIL_BASE64_AVX2)
+    if (!url && len >= 32 && HasAvx2()) {
+        i = EncodeAvx2(bytes, len, o);
+        o += i / 3 * 4;
+    }
+#endif
 #if defined(CRYPTUTIL_BASE64_VECTORS)
     if (!url) {
         for (; i + 16 <= len; i += 12, o += 16) Encode12(bytes + i, o);
