@@ -64,7 +64,8 @@ EVP_PKEY_CTX* Context(EVP_PKEY* pkey, int (*init)(EVP_PKEY_CTX*), int padding) {
 }
 
 void BM_VerifyAnchor(benchmark::State& state) {
-    const std::string sig = cryptutil::detail::FromTransportText(F().signature);
+    std::string sig;
+    cryptutil::detail::FromTransportText(F().signature, sig);
     for (auto _ : state) {
         unsigned char digest[32];
         Digest(digest);
@@ -117,7 +118,8 @@ void BM_createRSASignature(benchmark::State& state) {
 }
 
 void BM_UnwrapAnchor(benchmark::State& state) {
-    const std::string ct = cryptutil::detail::FromTransportText(F().wrapped);
+    std::string ct;
+    cryptutil::detail::FromTransportText(F().wrapped, ct);
     unsigned char out[256];
     for (auto _ : state) {
         EVP_PKEY* pkey = F().ReadPrivate();

@@ -9,9 +9,6 @@
 
 #include <openssl/err.h>
 
-#include <cstddef>
-#include <cstring>
-#include <string>
 #include <utility>
 
 namespace cryptutil::detail {
@@ -42,29 +39,6 @@ void Marked(Body&& body) {
     const ErrorQueueMark mark;
     std::forward<Body>(body)();
 }
-
-// Zeroes memory through a pointer the compiler cannot see through, so the store is never dropped
-// as dead (OpenSSL's portable OPENSSL_cleanse does the same; its x86-64 one is 3x slower here).
-inline void Wipe(void* p, std::size_t n) noexcept {
-    static void* (*const volatile zero)(void*, int, std::size_t) = std::memset;
-    if (n != 0) zero(p, 0, n);
-}
-
-// Wipes a string that held plaintext, a secret or key material when the scope ends, on every
-// path. Growing to the capacity first zeroes what a shorter size would leave out of reach.
-class WipeOnExit {
-public:
-    explicit WipeOnExit(std::string& s) noexcept : s_(s) {}
-    ~WipeOnExit() {
-        s_.resize(s_.capacity());  // within capacity: never allocates
-        Wipe(s_.data(), s_.size());
-    }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-private:
-    std::string& s_;
-};
 
 }  // namespace cryptutil::detail
 

@@ -1,209 +1,202 @@
+// Message encryption: one encryptor and one decryptor, each taking its input a chunk at a time.
+// EncryptMessage and DecryptMessage run them over the whole input; the streams, over each chunk.
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "api_boundary.h"
 #include "cryptutil/PKCS7.h"
 #include "cryptutil/stream.h"
 #include "cryptutil/util.h"
+#include "owners.h"
 #include "transport_text.h"
 
+namespace cryptutil::detail {
 namespace {
 
-using cryptutil::detail::Guarded;
-using cryptutil::detail::TransportTextReader;
-using cryptutil::detail::WipeOnExit;
+constexpr std::size_t kAesBlock = 16, kPadBlock = BLOCK_SIZE_256_BIT;
+// Message bytes go through in units of whole base64 quads, AES blocks and padding blocks; the rest
+// waits for more, and what is left at the end is padded.
+constexpr std::size_t kUnit = 96;
 
-constexpr std::uint8_t kPadBlock = BLOCK_SIZE_256_BIT;
-constexpr std::size_t kAesBlock = 16;
-
-struct PaddedFree {
-    void operator()(PKCS7_Padding* p) const noexcept { freePaddingResult(p); }
-};
-struct UnpaddedFree {
-    void operator()(PKCS7_unPadding* p) const noexcept { freeUnPaddingResult(p); }
-};
-using Padded = std::unique_ptr<PKCS7_Padding, PaddedFree>;
-
-// Wipes the padding record's `len` bytes of plaintext before it is freed: when the scope ends, or
-// earlier by Release(). A host's component may free without wiping.
-struct PaddedWipe {
-    Padded& padded;
-    std::size_t len;
-    void Release() const noexcept {
-        if (!padded) return;
-        cryptutil::detail::Wipe(padded->dataWithPadding, len);
-        padded.reset();
-    }
-    ~PaddedWipe() { Release(); }
-};
-using Unpadded = std::unique_ptr<PKCS7_unPadding, UnpaddedFree>;
-
-const EVP_CIPHER* CipherFor(int keySize) {
-    switch (keySize) {
-        case 16: return EVP_aes_128_ecb();
-        case 24: return EVP_aes_192_ecb();
-        case 32: return EVP_aes_256_ecb();
-        default: return nullptr;
-    }
+// A padding record holds the message's last bytes in clear; a host's component may free it as is.
+void FreePadding(PKCS7_Padding* p) {
+    if (p->dataWithPadding != nullptr) Wipe(p->dataWithPadding, static_cast<std::size_t>(p->dataLengthWithPadding));
+    freePaddingResult(p);
 }
 
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* c) const noexcept { EVP_CIPHER_CTX_free(c); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+using CipherCtx = Owned<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+using Padding = Owned<PKCS7_Padding, FreePadding>;
+using Unpadding = Owned<PKCS7_unPadding, freeUnPaddingResult>;
 
-// An AES-ECB context over whole blocks; the padding is ours, so EVP's is off.
-CipherCtx NewEcb(const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt) {
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, nullptr, encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
-        return nullptr;
-    }
-    return ctx;
+// An AES-ECB context for a key of 16, 24 or 32 bytes. The padding is the protocol's own, so EVP's
+// is off where it acts: it would hold the last block of a decryption back.
+bool NewEcb(const unsigned char* key, int keySize, bool encrypt, CipherCtx& ctx) {
+    const EVP_CIPHER* (*const kCiphers[])() = {EVP_aes_128_ecb, EVP_aes_192_ecb, EVP_aes_256_ecb};
+    if (key == nullptr || (keySize != 16 && keySize != 24 && keySize != 32)) return false;
+    ctx.reset(EVP_CIPHER_CTX_new());
+    return ctx && EVP_CipherInit_ex(ctx.get(), kCiphers[keySize / 8 - 2](), nullptr, key, nullptr, encrypt) == 1 &&
+           (encrypt || EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1);
 }
 
-// Runs the context over `len` bytes (whole blocks, at most INT_MAX) from `in` to `out`, disjoint
-// buffers; `out` has room for `len` + kAesBlock bytes, as EVP's manuals ask. True when exactly
-// `len` bytes came out.
-bool Update(EVP_CIPHER_CTX* ctx, const unsigned char* in, std::size_t len, unsigned char* out) {
-    int n = 0;
-    return EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) == 1 && n >= 0 &&
-           static_cast<std::size_t>(n) == len;
+// Runs `ctx` over n bytes (whole blocks, at most a piece and a unit) into `out`, which has room for
+// a block more, as EVP's manuals ask.
+bool Cipher(EVP_CIPHER_CTX* ctx, const void* in, std::size_t n, void* out) {
+    int written = 0;
+    return EVP_CipherUpdate(ctx, static_cast<unsigned char*>(out), &written, static_cast<const unsigned char*>(in),
+                            static_cast<int>(n)) == 1 &&
+           written == static_cast<int>(n);
 }
 
-// PKCS#7 as this protocol accepts it: pad length 1..32, every pad byte equal to it. A peer that
-// pads to 16-byte blocks produces a subset of this.
-bool ValidPadding(const unsigned char* data, std::size_t len) {
-    const unsigned n = data[len - 1];
+// The length of the message in `len` deciphered bytes: PKCS#7 with a pad of 1 to 32 (a peer that
+// pads to 16-byte blocks makes a subset of these), checked here whatever the component accepts.
+bool Unpad(const unsigned char* data, std::size_t len, std::size_t& messageLen) {
+    const std::size_t n = len == 0 ? 0 : data[len - 1];
     if (n == 0 || n > kPadBlock || n > len) return false;
-    unsigned diff = 0;
+    std::size_t diff = 0;
     for (std::size_t i = len - n; i < len; ++i) diff |= data[i] ^ n;
-    return diff == 0;
+    const Unpadding record(removePadding(data, len));
+    messageLen = len - n;
+    return diff == 0 && record && record->dataLengthWithoutPadding == messageLen;
 }
-
-constexpr std::size_t kBad = SIZE_MAX;
-
-// Checks and removes the padding of `len` deciphered bytes: returns the message's length (the
-// message stays at `data`), or kBad.
-std::size_t Unpad(unsigned char* data, std::size_t len) {
-    if (len == 0 || !ValidPadding(data, len)) return kBad;
-    const Unpadded plain(removePadding(data, len));
-    if (!plain || plain->dataLengthWithoutPadding >= len) return kBad;
-    const auto messageLen = static_cast<std::size_t>(plain->dataLengthWithoutPadding);
-    if (plain->dataWithoutPadding != data) std::memmove(data, plain->dataWithoutPadding, messageLen);
-    return messageLen;
-}
-
-// What a call appends to a string behind its old content, until committed: wiped and cut off
-// again on every other path.
-class Appended {
-public:
-    Appended(std::string& s, std::size_t base) noexcept : s_(s), base_(base) {}
-    ~Appended() {
-        if (committed_) return;
-        cryptutil::detail::Wipe(s_.data() + base_, s_.size() - base_);
-        s_.resize(base_);
-    }
-    Appended(const Appended&) = delete;
-    Appended& operator=(const Appended&) = delete;
-
-    unsigned char* At(std::size_t offset) noexcept {
-        return reinterpret_cast<unsigned char*>(s_.data()) + base_ + offset;
-    }
-    void Commit(std::size_t n) noexcept {
-        s_.resize(base_ + n);
-        committed_ = true;
-    }
-
-private:
-    std::string& s_;
-    std::size_t base_;
-    bool committed_ = false;
-};
 
 }  // namespace
 
+class Encryptor {
+public:
+    bool Start(const unsigned char* key, int keySize) { return NewEcb(key, keySize, true, ctx_); }
+    ~Encryptor() { Wipe(held_, sizeof held_); }
+
+    // Takes the next n bytes of the message and appends the text that is complete to `text`.
+    bool Update(const unsigned char* data, std::size_t n, std::string& text) {
+        if (heldLen_ != 0 && n != 0) {
+            const std::size_t take = std::min(n, kUnit - heldLen_);
+            std::memcpy(held_ + heldLen_, data, take);
+            heldLen_ += take;
+            data += take;
+            n -= take;
+            if (heldLen_ < kUnit) return true;
+            heldLen_ = 0;
+            if (!Emit(held_, kUnit, text)) return false;
+        }
+        for (std::size_t take = 0; n >= kUnit; data += take, n -= take) {
+            take = std::min(n / kUnit * kUnit, kPieceBytes);
+            if (!Emit(data, take, text)) return false;
+        }
+        if (n != 0) std::memcpy(held_, data, n);
+        heldLen_ = n;
+        return true;
+    }
+    // Pads what is left of the message and appends the rest of the text.
+    bool Finish(std::string& text) {
+        const Padding padded(addPadding(held_, heldLen_, kPadBlock));
+        const std::uint64_t len = padded ? padded->dataLengthWithPadding : 0;
+        return len % kPadBlock == 0 && len > heldLen_ && len - heldLen_ <= kPadBlock &&
+               Emit(padded->dataWithPadding, static_cast<std::size_t>(len), text);
+    }
+    bool ended = false;  // a stream's
+
+private:
+    bool Emit(const void* plain, std::size_t n, std::string& text) {
+        unsigned char cipher[kPieceBytes + kUnit];
+        if (!Cipher(ctx_.get(), plain, n, cipher)) return false;
+        writer_.Append(cipher, n, text);
+        return true;
+    }
+    CipherCtx ctx_;
+    TransportTextWriter writer_;
+    unsigned char held_[kUnit];  // message bytes short of a unit
+    std::size_t heldLen_ = 0;
+};
+
+class Decryptor {
+public:
+    bool Start(const unsigned char* key, int keySize) { return NewEcb(key, keySize, false, ctx_); }
+    ~Decryptor() { Wipe(held_, sizeof held_); }
+
+    // Reads the next n characters of the text and appends to `message` all that is deciphered but
+    // the last 32 bytes, held back for the padding check.
+    bool Update(const char* text, std::size_t n, SecretString& message) {
+        for (std::size_t at = 0; at < n; at += kPieceChars) {
+            if (!reader_.Add(text + at, std::min(kPieceChars, n - at), cipher_) || !Decipher(message)) return false;
+        }
+        return true;
+    }
+    // Ends the text: appends the rest of the message once its length and padding check out.
+    bool Finish(SecretString& message) {
+        std::size_t len = 0;
+        if (!reader_.Finish(cipher_) || !Decipher(message) || !cipher_.empty() || !Unpad(held_, heldLen_, len)) {
+            return false;
+        }
+        message.Append(held_, len);
+        return true;
+    }
+    bool ended = false;  // a stream's
+
+private:
+    bool Decipher(SecretString& message) {
+        const std::size_t n = cipher_.size() / kAesBlock * kAesBlock, base = message.size(), all = heldLen_ + n;
+        if (n == 0) return true;
+        message.Append(held_, heldLen_);
+        if (!Cipher(ctx_.get(), cipher_.data(), n, message.Extend(n + kAesBlock))) return false;
+        heldLen_ = std::min(all, kPadBlock);
+        std::memcpy(held_, message.data() + base + all - heldLen_, heldLen_);
+        message.Truncate(base + all - heldLen_);
+        cipher_.erase(0, n);
+        return true;
+    }
+    CipherCtx ctx_;
+    TransportTextReader reader_;
+    std::string cipher_;             // ciphertext not yet deciphered: less than a block between calls
+    unsigned char held_[kPadBlock];  // the last bytes deciphered
+    std::size_t heldLen_ = 0;
+};
+
+}  // namespace cryptutil::detail
+
+using namespace cryptutil::detail;
+
 int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, std::string* encryptedMessage) noexcept {
     return Guarded(-1, [&] {
-        WipeOnExit wipePlaintext(plaintextStr);
-        const EVP_CIPHER* cipher = CipherFor(keySize);
-        if (cipher == nullptr || key == nullptr || encryptedMessage == nullptr) return -1;
-        if (plaintextStr.size() > static_cast<std::size_t>(INT_MAX) - kPadBlock) return -1;
-        const CipherCtx ctx = NewEcb(cipher, key, true);
-        if (!ctx) return -1;
-
-        // The plaintext copy is wiped and released as soon as the padding record holds it.
-        Padded padded(addPadding(plaintextStr.data(), plaintextStr.size(), kPadBlock));
-        if (!padded) return -1;
-        const std::size_t plainLen = plaintextStr.size();
-        cryptutil::detail::Wipe(plaintextStr.data(), plainLen);
-        std::string().swap(plaintextStr);
-        const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
-        if (len == 0 || len % kPadBlock != 0 || len < plainLen || len - plainLen > kPadBlock) return -1;
-        const auto* data = static_cast<const unsigned char*>(padded->dataWithPadding);
-        const PaddedWipe wipePadded{padded, len};
-
-        // Each piece is enciphered into `cipherPiece` and encoded while still in cache.
-        const std::size_t room = std::min(len, cryptutil::detail::kPieceBytes) + kAesBlock;
-        const auto cipherPiece = std::make_unique<unsigned char[]>(room);
-        const bool done = cryptutil::detail::ToTransportText(
-            len, *encryptedMessage,
-            [&](std::size_t offset, std::size_t n) -> const unsigned char* {
-                return Update(ctx.get(), data + offset, n, cipherPiece.get()) ? cipherPiece.get() : nullptr;
-            },
-            [&] { wipePadded.Release(); });
-        return done ? static_cast<int>(len) : -1;
+        const SecretString message(plaintextStr);
+        const std::size_t len = plaintextStr.size() / kPadBlock * kPadBlock + kPadBlock;
+        Encryptor encryptor;
+        std::string text;
+        if (encryptedMessage == nullptr || len > INT_MAX || !encryptor.Start(key, keySize)) return -1;
+        text.reserve(TextRoom(len));
+        const auto* data = reinterpret_cast<const unsigned char*>(plaintextStr.data());
+        if (!encryptor.Update(data, plaintextStr.size(), text) || !encryptor.Finish(text)) return -1;
+        encryptedMessage->swap(text);
+        return static_cast<int>(len);
     });
 }
 
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
     return Guarded(-1, [&] {
-        const EVP_CIPHER* cipher = CipherFor(keySize);
-        if (cipher == nullptr || key == nullptr || decrypted == nullptr) return -1;
-        const CipherCtx ctx = NewEcb(cipher, key, false);
-        if (!ctx) return -1;
-        const std::size_t maxBytes = TransportTextReader::MaxBytes(encryptedMessage);
-        TransportTextReader reader(std::move(encryptedMessage));
-        std::string piece;
-        if (!reader.Next(piece)) return -1;
-
-        // Deciphered piece by piece straight behind what *decrypted holds: in its own buffer when
-        // that has room for the message and the block EVP may write beyond it, else in a larger
-        // one that takes its content over (the old buffer is wiped once released: it may hold
-        // earlier messages).
-        const std::size_t base = decrypted->size();
-        const std::size_t room = (reader.Done() ? piece.size() : std::min(maxBytes, std::size_t{INT_MAX})) + kAesBlock;
+        Decryptor decryptor;
+        if (decrypted == nullptr || !decryptor.Start(key, keySize)) return -1;
+        // Deciphered straight behind what *decrypted holds when it has room for the message and the
+        // block EVP may write beyond it; else into a new buffer that takes its content over, and the
+        // buffer it leaves is wiped (it may hold earlier messages).
+        const std::size_t base = decrypted->size(), room = MaxBytes(encryptedMessage) + kAesBlock;
+        const bool inPlace = decrypted->capacity() - base >= room;
         std::string grown;
-        const WipeOnExit wipeGrown(grown);
-        std::string* target = decrypted;
-        if (decrypted->capacity() - base < room) {
+        const SecretString wipeGrown(grown);
+        if (!inPlace) {
             grown.reserve(base + room);
             grown = *decrypted;
-            target = &grown;
         }
-        Appended message(*target, base);
-        std::size_t len = 0;
-        do {
-            if (piece.size() % kAesBlock != 0 || piece.size() > static_cast<std::size_t>(INT_MAX) - len) return -1;
-            target->resize(base + len + piece.size() + kAesBlock);  // within capacity
-            if (!Update(ctx.get(), reinterpret_cast<const unsigned char*>(piece.data()), piece.size(),
-                        message.At(len))) {
-                return -1;
-            }
-            len += piece.size();
-        } while (reader.Next(piece));
-        if (reader.Failed()) return -1;
-        const std::size_t messageLen = Unpad(message.At(0), len);
-        if (messageLen == kBad) return -1;
-        message.Commit(messageLen);
-        if (target == &grown) decrypted->swap(grown);
+        SecretString message(inPlace ? *decrypted : grown, base);
+        if (!decryptor.Update(encryptedMessage.data(), encryptedMessage.size(), message) ||
+            !decryptor.Finish(message)) {
+            return -1;
+        }
+        message.Keep();
+        if (!inPlace) decrypted->swap(grown);
         return 0;
     });
 }
@@ -211,181 +204,61 @@ int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize
 namespace cryptutil {
 namespace {
 
-// A string that holds message bytes, wiped when it goes.
-struct SecretBuffer {
-    std::string bytes;
-    SecretBuffer() = default;
-    SecretBuffer(const SecretBuffer&) = delete;
-    SecretBuffer& operator=(const SecretBuffer&) = delete;
-    ~SecretBuffer() { WipeOnExit wipe(bytes); }
-};
-
-// Leaves `s` as it was at construction unless committed: what was appended is wiped and cut off.
-class AppendOrRollBack {
-public:
-    explicit AppendOrRollBack(std::string& s) noexcept : s_(s), size_(s.size()) {}
-    ~AppendOrRollBack() {
-        if (committed_ || s_.size() < size_) return;
-        cryptutil::detail::Wipe(s_.data() + size_, s_.size() - size_);
-        s_.resize(size_);
-    }
-    AppendOrRollBack(const AppendOrRollBack&) = delete;
-    AppendOrRollBack& operator=(const AppendOrRollBack&) = delete;
-    int Commit() noexcept {
-        committed_ = true;
-        return 0;
-    }
-
-private:
-    std::string& s_;
-    std::size_t size_;
-    bool committed_ = false;
-};
-
-// Appends to `s` without leaving a copy of what it held in memory it frees: a buffer outgrown is
-// wiped before it is released (it may hold earlier parts of the message).
-void AppendWiping(std::string& s, const char* p, std::size_t n) {
-    if (s.capacity() - s.size() < n) {
-        std::string grown;
-        const WipeOnExit wipeOld(grown);  // after the swap: the old buffer
-        grown.reserve(std::max(s.size() + n, 2 * s.capacity()));
-        grown = s;
-        s.swap(grown);
-    }
-    s.append(p, n);
+// A stream's state for the key, or null for a bad key: every call then fails.
+template <typename State>
+std::unique_ptr<State> Started(const unsigned char* key, int keySize) noexcept {
+    return Guarded(std::unique_ptr<State>(), [&] {
+        auto state = std::make_unique<State>();
+        return state->Start(key, keySize) ? std::move(state) : nullptr;
+    });
 }
 
-// A stream's state with its cipher context, or null for a bad key (every call then fails).
-template <typename State>
-std::unique_ptr<State> NewStreamState(const unsigned char* key, int keySize, bool encrypt) noexcept {
-    return Guarded(std::unique_ptr<State>(), [&] {
-        const EVP_CIPHER* cipher = CipherFor(keySize);
-        if (cipher == nullptr || key == nullptr) return std::unique_ptr<State>();
-        auto state = std::make_unique<State>();
-        state->ctx = NewEcb(cipher, key, encrypt);
-        return state->ctx ? std::move(state) : std::unique_ptr<State>();
+// One call of a stream, appending to `out`, which a failure leaves as it was. Every failure ends
+// the stream for good, and so does Finish.
+template <typename State, typename Step>
+int Run(State* state, bool finish, std::string* out, Step&& step) noexcept {
+    return Guarded(-1, [&] {
+        if (state == nullptr || state->ended) return -1;
+        state->ended = true;
+        if (out == nullptr) return -1;
+        SecretString appended(*out, out->size());
+        if (!step(*state, appended)) return -1;
+        appended.Keep();
+        state->ended = finish;
+        return 0;
     });
 }
 
 }  // namespace
 
-struct MessageEncryptStream::State {
-    State() { piece.bytes.reserve(detail::kPieceBytes); }  // appends never move it
-    CipherCtx ctx;
-    SecretBuffer piece;  // the message bytes not yet enciphered: less than a piece between calls
-    std::unique_ptr<unsigned char[]> cipher = std::make_unique<unsigned char[]>(detail::kPieceBytes + kAesBlock);
-    bool spent = false;
-
-    // Enciphers `n` bytes (whole blocks, a multiple of 3 unless the last) and appends their text.
-    bool Emit(const unsigned char* bytes, std::size_t n, std::string& text) const {
-        if (!::Update(ctx.get(), bytes, n, cipher.get())) return false;
-        detail::AppendTransportText(cipher.get(), n, text);
-        return true;
-    }
-};
+struct MessageEncryptStream::State : Encryptor {};
+struct MessageDecryptStream::State : Decryptor {};
 
 MessageEncryptStream::MessageEncryptStream(const unsigned char* key, int keySize) noexcept
-    : state_(NewStreamState<State>(key, keySize, true)) {}
-
+    : state_(Started<State>(key, keySize)) {}
 MessageEncryptStream::~MessageEncryptStream() = default;
 
 int MessageEncryptStream::Update(const void* data, std::size_t n, std::string* text) noexcept {
-    return Guarded(-1, [&] {
-        if (!state_ || state_->spent || text == nullptr || (data == nullptr && n != 0)) return -1;
-        AppendOrRollBack appended(*text);
-        state_->spent = true;  // until this call succeeds
-        const auto* in = static_cast<const char*>(data);
-        std::string& piece = state_->piece.bytes;
-        while (n > 0) {
-            const std::size_t take = std::min(n, detail::kPieceBytes - piece.size());
-            piece.append(in, take);  // within the capacity reserved: never moves
-            in += take;
-            n -= take;
-            if (piece.size() < detail::kPieceBytes) break;
-            if (!state_->Emit(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), *text)) return -1;
-            cryptutil::detail::Wipe(piece.data(), piece.size());
-            piece.clear();
-        }
-        state_->spent = false;
-        return appended.Commit();
+    return Run(state_.get(), false, text, [&](State& s, SecretString&) {
+        return (data != nullptr || n == 0) && s.Update(static_cast<const unsigned char*>(data), n, *text);
     });
 }
 
 int MessageEncryptStream::Finish(std::string* text) noexcept {
-    return Guarded(-1, [&] {
-        if (!state_ || state_->spent || text == nullptr) return -1;
-        AppendOrRollBack appended(*text);
-        state_->spent = true;
-        const std::string& piece = state_->piece.bytes;
-        Padded padded(addPadding(piece.data(), piece.size(), kPadBlock));
-        if (!padded) return -1;
-        const auto len = static_cast<std::size_t>(padded->dataLengthWithPadding);
-        const PaddedWipe wipePadded{padded, len};
-        if (len == 0 || len % kPadBlock != 0 || len < piece.size() || len - piece.size() > kPadBlock) return -1;
-        if (!state_->Emit(static_cast<const unsigned char*>(padded->dataWithPadding), len, *text)) return -1;
-        return appended.Commit();
-    });
+    return Run(state_.get(), true, text, [&](State& s, SecretString&) { return s.Finish(*text); });
 }
 
-struct MessageDecryptStream::State {
-    State() { held.bytes.reserve(kPadBlock); }  // assignments never move it
-    CipherCtx ctx;
-    detail::TransportTextChunkReader reader;
-    std::string cipher;  // ciphertext not yet deciphered: less than a block between calls
-    SecretBuffer held;   // the last deciphered bytes, held back for the padding check
-    std::size_t total = 0;
-    bool spent = false;
-
-    // Deciphers the whole blocks of `cipher` and appends to `message` all but the last kPadBlock
-    // bytes deciphered so far.
-    bool Decipher(std::string& message) {
-        const std::size_t n = cipher.size() / kAesBlock * kAesBlock, kept = held.bytes.size();
-        if (n > static_cast<std::size_t>(INT_MAX)) return false;
-        SecretBuffer out;
-        out.bytes.resize(kept + n + kAesBlock);
-        std::memcpy(out.bytes.data(), held.bytes.data(), kept);
-        auto* dst = reinterpret_cast<unsigned char*>(out.bytes.data()) + kept;
-        if (n != 0 && !::Update(ctx.get(), reinterpret_cast<const unsigned char*>(cipher.data()), n, dst)) return false;
-        cipher.erase(0, n);
-        total += n;
-        const std::size_t all = kept + n, release = all > kPadBlock ? all - kPadBlock : 0;
-        AppendWiping(message, out.bytes.data(), release);
-        held.bytes.assign(out.bytes.data() + release, all - release);  // within the capacity reserved
-        return true;
-    }
-};
-
 MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize) noexcept
-    : state_(NewStreamState<State>(key, keySize, false)) {}
-
+    : state_(Started<State>(key, keySize)) {}
 MessageDecryptStream::~MessageDecryptStream() = default;
 
 int MessageDecryptStream::Update(const char* text, std::size_t n, std::string* message) noexcept {
-    return Guarded(-1, [&] {
-        if (!state_ || state_->spent || message == nullptr || (text == nullptr && n != 0)) return -1;
-        AppendOrRollBack appended(*message);
-        state_->spent = true;
-        if (!state_->reader.Add(text, n, state_->cipher) || !state_->Decipher(*message)) return -1;
-        state_->spent = false;
-        return appended.Commit();
-    });
+    return Run(state_.get(), false, message,
+               [&](State& s, SecretString& out) { return (text != nullptr || n == 0) && s.Update(text, n, out); });
 }
 
 int MessageDecryptStream::Finish(std::string* message) noexcept {
-    return Guarded(-1, [&] {
-        if (!state_ || state_->spent || message == nullptr) return -1;
-        AppendOrRollBack appended(*message);
-        state_->spent = true;
-        if (!state_->reader.Finish(state_->cipher) || !state_->Decipher(*message) || !state_->cipher.empty() ||
-            state_->total == 0) {
-            return -1;
-        }
-        std::string& last = state_->held.bytes;
-        const std::size_t messageLen = Unpad(reinterpret_cast<unsigned char*>(last.data()), last.size());
-        if (messageLen == kBad) return -1;
-        AppendWiping(*message, last.data(), messageLen);
-        return appended.Commit();
-    });
+    return Run(state_.get(), true, message, [&](State& s, SecretString& out) { return s.Finish(out); });
 }
 
 }  // namespace cryptutil

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "api_boundary.h"
 #include "der.h"
+#include "owners.h"
 
 namespace cryptutil::detail {
 namespace {
@@ -69,7 +69,7 @@ RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len) {
     }
     // The numbers in OSSL_PARAM's byte order, in one buffer of the key's size that is wiped.
     std::string numbers;
-    const WipeOnExit wipeNumbers(numbers);
+    const SecretString wipeNumbers(numbers);
     numbers.reserve(len);
     Der values[kCount];
     for (Der& value : values) {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "api_boundary.h"
 #include "der.h"
+#include "owners.h"
 
 namespace cryptutil::detail {
 namespace {
@@ -175,7 +175,7 @@ RsaKey ReadRsaPublicKey(const std::string& pem) {
 RsaKey ReadRsaPrivateKey(const std::string& pem) {
     PemBlock block;
     std::string der;
-    const WipeOnExit wipeDer(der);
+    const SecretString wipeDer(der);
     const bool found = FirstBlock(
         pem.c_str(), [](std::string_view label) { return label == "RSA PRIVATE KEY" || label == "PRIVATE KEY"; }, block,
         der);

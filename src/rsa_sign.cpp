@@ -40,7 +40,8 @@ std::string createRSASignature(const std::string& privatePem, const std::string&
 
 bool verifyRSASignature(const std::string& publicPem, const std::string& signature, const std::string& data) noexcept {
     return cryptutil::detail::Guarded(false, [&] {
-        const std::string sig = cryptutil::detail::FromTransportText(signature);
+        std::string sig;
+        if (!cryptutil::detail::FromTransportText(signature, sig)) return false;
         const auto key = cryptutil::detail::ReadRsaPublicKey(publicPem);
         if (!key) return false;
         unsigned char digest[SHA256_DIGEST_LENGTH];

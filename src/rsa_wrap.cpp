@@ -4,6 +4,7 @@
 
 #include "api_boundary.h"
 #include "cryptutil/util.h"
+#include "owners.h"
 #include "rsa_key.h"
 #include "transport_text.h"
 
@@ -40,20 +41,23 @@ int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publi
                                            static_cast<std::size_t>(plaintext_size), dst) != static_cast<int>(k)) {
             return -1;
         }
-        cryptutil::detail::ToTransportText(dst, k, *out);
+        *out = cryptutil::detail::ToTransportText(dst, k);
         return static_cast<int>(k);
     });
 }
 
 int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out) noexcept {
     return Guarded(-1, [&] {
-        const cryptutil::detail::WipeOnExit wipeKeyText(privateKey);  // our copy of the private key
+        const cryptutil::detail::SecretString wipeKeyText(privateKey);  // our copy of the private key
         if (out == nullptr) return -1;
         const auto key = cryptutil::detail::ReadRsaPrivateKey(privateKey);
         if (!key) return -1;
-        const std::string wrapped = cryptutil::detail::FromTransportText(encrypted);
+        std::string wrapped;
         // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
-        if (wrapped.size() != cryptutil::detail::ModulusBytes(*key)) return -1;
+        if (!cryptutil::detail::FromTransportText(encrypted, wrapped) ||
+            wrapped.size() != cryptutil::detail::ModulusBytes(*key)) {
+            return -1;
+        }
         return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),
                                               wrapped.size(), out);
     });

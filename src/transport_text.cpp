@@ -1,77 +1,44 @@
 #include "transport_text.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "cryptutil/base64.h"
 #include "hex_digits.h"
+#include "vector16.h"
 
 namespace cryptutil::detail {
 namespace {
 
-// 16 bytes at a time: GCC and Clang vector extensions (which this file needs, like its bit
-// builtins) give SSE2 or NEON code alike, and plain scalar code where there is no vector unit.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-using Signed16 = signed char __attribute__((vector_size(16)));
-
-Bytes16 Load16(const char* p) {
-    Bytes16 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+// Bit k set where character k of the 32 in a, b is c.
+std::uint32_t Find(Bytes16 a, Bytes16 b, char c) {
+    return Bits(a == static_cast<unsigned char>(c)) | Bits(b == static_cast<unsigned char>(c)) << 16;
 }
 
-void Store16(char* p, Bytes16 v) {
-    std::memcpy(p, &v, sizeof v);
+// The position of the lowest bit of m, or 32 when there is none; no branch.
+unsigned Lowest(std::uint32_t m) {
+    return static_cast<unsigned>(__builtin_ctzll(std::uint64_t{m} | std::uint64_t{1} << 32));
 }
 
-template <typename Lanes>
-unsigned Bits(Lanes lanes) {
-#if defined(__SSE2__)
-    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)));
-#else
-    std::uint64_t half[2];
-    std::memcpy(half, &lanes, sizeof half);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    half[0] = __builtin_bswap64(half[0]);  // lane 0 to the low byte, as on little-endian targets
-    half[1] = __builtin_bswap64(half[1]);
-#endif
-    // The top bit of each lane gathered into the top byte, one multiplication per half.
-    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL, kGather = 0x0002040810204081ULL;
-    return static_cast<unsigned>(((half[0] & kTopBits) * kGather) >> 56) |
-           (static_cast<unsigned>(((half[1] & kTopBits) * kGather) >> 56) << 8);
-#endif
+// 1 when m has a bit set, else 0; no branch.
+std::size_t Any(std::uint32_t m) {
+    return static_cast<std::size_t>((std::uint64_t{m} + 0xFFFFFFFFU) >> 32);
 }
 
-unsigned LowestBit(unsigned mask) {
-    return static_cast<unsigned>(__builtin_ctz(mask));
-}
+// How far the steps of 32 characters may write past the output they make, and how far the last
+// characters' steps may write from where they start.
+constexpr std::size_t kSlack = 192, kTailRoom = 320;
 
 constexpr bool NeedsEscape(unsigned char b) {
     return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
 }
 
-// Bit k set where byte k of v needs escaping. A cheap superset goes first: every byte that is at
-// most ',' read as signed (so all of 0x80..0xFF), and ';'. Of base64's alphabet only '+' is in it.
-unsigned EscapeMask(Bytes16 v) {
+// Lanes of v that may need escaping besides '+', the one such byte of base64 text: all from 0x80
+// up and up to ',' (signed), and ';'.
+Bytes16 Others(Bytes16 v) {
     const auto s = reinterpret_cast<Signed16>(v);
-    const unsigned maybe = Bits((s <= ',') | (v == ';'));
-    if (maybe == 0) return 0;
-    return Bits((s < 0) | (v == ' ') | (v == '+') | (v == '\r') | (v == '\n') | (v == '\'') | (v == ',') | (v == ';'));
-}
-
-std::size_t CountEscapes(const char* p, std::size_t n) {
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        for (unsigned m = EscapeMask(Load16(p + i)); m != 0; m &= m - 1) ++count;  // a bit or two at most, as a rule
-    }
-    for (; i < n; ++i) count += NeedsEscape(static_cast<unsigned char>(p[i])) ? 1U : 0U;
-    return count;
+    return reinterpret_cast<Bytes16>(((s <= ',') & (v != '+')) | (v == ';'));
 }
 
 char* PutEscape(char* o, unsigned char b) {
@@ -81,346 +48,237 @@ char* PutEscape(char* o, unsigned char b) {
     return o + 3;
 }
 
-// Writes the escaped form of src[0, n) at o, which has room for it, and returns its end;
-// `escapes(v)` is the mask of the bytes of a 16-byte block v to escape. Each block is written
-// whole first, which for most blocks of base64 text (a '+' in one character of 64) is all; after
-// each escape the 16 bytes that follow it are written again, further on.
-template <typename Escapes>
-char* Expand(const char* src, std::size_t n, char* o, Escapes escapes) {
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const Bytes16 v = Load16(src + i);
-        unsigned mask = escapes(v);
-        Store16(o, v);
-        if (__builtin_expect(mask == 0, 1)) {
-            o += 16;
-            continue;
-        }
-        std::size_t from = i;  // bytes of src before `from` are written, up to o
-        do {
-            const std::size_t k = i + LowestBit(mask);
-            mask &= mask - 1;
-            o = PutEscape(o + (k - from), static_cast<unsigned char>(src[k]));
-            from = k + 1;
-            // The output has room for 16 more whenever 16 can be read: it is never shorter than
-            // the input left.
-            if (from + 16 <= n) {
-                Store16(o, Load16(src + from));
-            } else {
-                std::memcpy(o, src + from, i + 16 - from);
-            }
-        } while (mask != 0);
-        o += i + 16 - from;
+// The escaping rules a byte at a time: for text besides base64's, and for the last characters.
+bool AppendEscapedBytewise(std::string_view s, std::string& text) {
+    const std::size_t nul = s.find('\0');
+    s = s.substr(0, nul);
+    std::size_t escapes = 0;
+    for (const char c : s) escapes += NeedsEscape(static_cast<unsigned char>(c)) ? 1U : 0U;
+    const std::size_t at = text.size();
+    text.resize(at + s.size() + 2 * escapes);
+    char* o = text.data() + at;
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        o = NeedsEscape(b) ? PutEscape(o, b) : (*o = c, o + 1);
     }
-    for (; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(src[i]);
-        if (NeedsEscape(b)) {
-            o = PutEscape(o, b);
-        } else {
-            *o++ = static_cast<char>(b);
+    return nul == std::string_view::npos;
+}
+
+// One step: the 32 characters at `in` (66 readable) escaped at `o`; returns the end of their
+// output. The first '+' (or none) takes no branch; the loop runs again only for a second one.
+// Lanes that may need escaping besides '+' gather in `others`.
+[[gnu::always_inline]] inline char* EscapeStep(const char* in, char* o, Bytes16& others) {
+    const Bytes16 a = Load16(in), b = Load16(in + 16);
+    std::uint32_t m = Find(a, b, '+');
+    others |= Others(a) | Others(b);
+    Store16(o, a);
+    Store16(o + 16, b);
+    do {
+        const unsigned p = Lowest(m);  // 32 for none: what it writes lies beyond the output
+        std::memcpy(o + p, "%2B", 4);  // the NUL is written over next
+        Store16(o + p + 3, Load16(in + p + 1));
+        Store16(o + p + 19, Load16(in + p + 17));
+        o += 2 * Any(m);
+        m &= m - 1;
+    } while (__builtin_expect(m != 0, 0));
+    return o + 32;
+}
+
+// Writes what the escape at the '%' s[r] stands for at o; returns the position after it.
+std::size_t EscapeAt(const char* s, std::size_t n, std::size_t r, char*& o) {
+    auto hex = [&](std::size_t i) { return unsigned{kHexDigitValue[static_cast<unsigned char>(s[i])]}; };
+    if (r + 5 < n && s[r + 1] == 'u') {
+        const unsigned cp = hex(r + 2) << 12 | hex(r + 3) << 8 | hex(r + 4) << 4 | hex(r + 5);
+        if (((hex(r + 2) | hex(r + 3) | hex(r + 4) | hex(r + 5)) & 0xF0) == 0) {
+            // UTF-8 of one to three bytes; a surrogate has no UTF-8 form and is dropped.
+            const unsigned more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : 2;
+            if (cp >= 0xD800 && cp <= 0xDFFF) return r + 6;
+            constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0};
+            *o++ = static_cast<char>(kLead[more] | cp >> 6 * more);
+            for (unsigned k = more; k-- > 0;) *o++ = static_cast<char>(0x80 | (cp >> 6 * k & 0x3F));
+            return r + 6;
         }
+    } else if (r + 2 < n && ((hex(r + 1) | hex(r + 2)) & 0xF0) == 0) {
+        *o++ = static_cast<char>(hex(r + 1) << 4 | hex(r + 2));
+        return r + 3;
     }
-    return o;
-}
-
-char* Expand(const char* src, std::size_t n, char* o) {
-    return Expand(src, n, o, [](Bytes16 v) { return EscapeMask(v); });
-}
-
-// Base64 text holds one byte to escape, '+'; these make the most of it.
-char* ExpandPluses(const char* src, std::size_t n, char* o) {
-    return Expand(src, n, o, [](Bytes16 v) { return Bits(v == '+'); });
-}
-
-// Sum of the 16 byte lanes.
-std::size_t SumLanes(Bytes16 v) {
-    std::uint64_t half[2];
-    std::memcpy(half, &v, sizeof half);
-    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
-    const std::uint64_t pairs = (half[0] & kEvenBytes) + ((half[0] >> 8) & kEvenBytes) + (half[1] & kEvenBytes) +
-                                ((half[1] >> 8) & kEvenBytes);  // four 16-bit sums, each < 1024
-    return static_cast<std::size_t>((pairs * 0x0001000100010001ULL) >> 48);
-}
-
-constexpr std::size_t kNotBase64 = SIZE_MAX;
-
-// The number of '+' in p[0, n), or kNotBase64 if any other byte needs escaping. No branch depends
-// on the bytes.
-std::size_t CountPluses(const char* p, std::size_t n) {
-    std::size_t count = 0;
-    std::size_t i = 0;
-    Bytes16 other{};
-    while (i + 16 <= n) {
-        // Lane counters subtract the 0xFF (-1) masks; 255 blocks at most before they could wrap.
-        Bytes16 lanes{};
-        for (int blocks = 0; blocks < 255 && i + 16 <= n; ++blocks, i += 16) {
-            const Bytes16 v = Load16(p + i);
-            const auto plus = reinterpret_cast<Bytes16>(v == '+');
-            other |= reinterpret_cast<Bytes16>((reinterpret_cast<Signed16>(v) <= ',') | (v == ';')) & ~plus;
-            lanes -= plus;
-        }
-        count += SumLanes(lanes);
-    }
-    const unsigned others = Bits(other);
-    for (; i < n; ++i) {
-        if (p[i] == '+') {
-            ++count;
-        } else if (NeedsEscape(static_cast<unsigned char>(p[i]))) {
-            return kNotBase64;
-        }
-    }
-    return others == 0 ? count : kNotBase64;
-}
-
-std::uint8_t HexAt(const char* s, std::size_t i) {
-    return kHexDigitValue[static_cast<unsigned char>(s[i])];
-}
-
-// Writes the UTF-8 form of cp at o and returns the position after it.
-char* PutUtf8(char* o, std::uint32_t cp) {
-    if (cp < 0x80) {
-        *o++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *o++ = static_cast<char>(0xC0 | (cp >> 6));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0xD800 || cp > 0xDFFF) {
-        *o++ = static_cast<char>(0xE0 | (cp >> 12));
-        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    // Surrogates have no UTF-8 form of their own; the escape is dropped.
-    return o;
-}
-
-// Undoes the escape that starts with the '%' at s[r]: writes 0 to 3 bytes at dst + w and returns
-// the position after what it read.
-std::size_t UnescapeAt(const char* s, std::size_t n, std::size_t r, char* dst, std::size_t& w) {
-    if (r + 1 < n && s[r + 1] == 'u') {
-        if (r + 5 < n) {
-            const std::uint8_t a = HexAt(s, r + 2), b = HexAt(s, r + 3), c = HexAt(s, r + 4), d = HexAt(s, r + 5);
-            if (((a | b | c | d) & 0xF0) == 0) {
-                const std::uint32_t cp =
-                    (std::uint32_t{a} << 12) | (std::uint32_t{b} << 8) | (std::uint32_t{c} << 4) | d;
-                w = static_cast<std::size_t>(PutUtf8(dst + w, cp) - dst);
-                return r + 6;
-            }
-        }
-    } else if (r + 2 < n) {
-        const std::uint8_t hi = HexAt(s, r + 1), lo = HexAt(s, r + 2);
-        if (((hi | lo) & 0xF0) == 0) {
-            dst[w++] = static_cast<char>((hi << 4) | lo);
-            return r + 3;
-        }
-    }
-    dst[w++] = '%';  // starts no escape: stays
+    *o++ = '%';
     return r + 1;
 }
 
-// Unescapes s[r, n) to dst + w, advancing both, until the text ends or w has passed `limit`.
-// Writes less than kOverrun bytes past `limit`. From w = 0 on, w never passes r, and dst may be
-// s: every write lands below the next byte to read. Blocks without a '%' (most of them in
-// transport text) are predicted well; a branch-free advance would chain every block's load to
-// the previous block's result, which measured slower.
-void UnescapeSome(const char* s, std::size_t n, std::size_t& r, char* dst, std::size_t& w, std::size_t limit) {
-    while (r < n && w <= limit) {
-        if (r + 18 <= n) {
-            const Bytes16 v = Load16(s + r);
-            const unsigned mask = Bits(v == '%');
-            if (__builtin_expect(mask == 0, 1)) {
-                Store16(dst + w, v);
-                r += 16;
-                w += 16;
-                continue;
-            }
-            // The bytes before the '%': written whole unless, in place with w less than 16 behind
-            // r, that would overwrite the escape still to read.
-            const unsigned k = LowestBit(mask);
-            if (dst != s || r - w >= 16) {
-                Store16(dst + w, v);
-            } else {
-                std::memmove(dst + w, s + r, k);
-            }
-            const std::uint8_t hi = HexAt(s, r + k + 1), lo = HexAt(s, r + k + 2);
-            if (((hi | lo) & 0xF0) == 0) {  // %XX, the usual escape
-                dst[w + k] = static_cast<char>((hi << 4) | lo);
-                r += k + 3;
-                w += k + 1;
-                continue;
-            }
-            r += k;
-            w += k;
-        } else if (s[r] != '%') {
-            // Near the end: up to the next '%' in one move.
-            const void* pct = std::memchr(s + r + 1, '%', n - r - 1);
-            const std::size_t stop = pct == nullptr ? n : static_cast<std::size_t>(static_cast<const char*>(pct) - s);
-            std::memmove(dst + w, s + r, stop - r);
-            w += stop - r;
-            r = stop;
-            continue;
-        }
-        r = UnescapeAt(s, n, r, dst, w);
-    }
-}
+// Where a step's output ends, and how many characters its last escape takes of the next step.
+struct Stepped {
+    char* end;
+    std::size_t carry;
+};
 
-constexpr std::size_t kPieceChars = kPieceBytes / 3 * 4;
-// How far UnescapeSome may write past its limit: a 16-byte write, then an escape's 3 bytes.
-constexpr std::size_t kOverrun = 32;
+// One step: the 32 characters at s + r (72 readable) from `carry` on, unescaped at `o`. The first
+// %XX (or none) takes no branch; the loop runs again only for a second '%', and a %u takes the
+// general path.
+[[gnu::always_inline]] inline Stepped UnescapeStep(const char* s, std::size_t n, std::size_t r, std::size_t carry,
+                                                   char* o) {
+    std::uint32_t m = Find(Load16(s + r), Load16(s + r + 16), '%');
+    Store16(o, Load16(s + r + carry));
+    Store16(o + 16, Load16(s + r + carry + 16));
+    o -= carry;  // character r + k goes to o + k, until an escape shortens the text
+    std::size_t end = 32;
+    do {
+        const unsigned p = Lowest(m);  // 32 for none
+        m &= m - 1;
+        std::size_t next;  // where the characters after the escape start
+        if (__builtin_expect((p < 32) & (s[r + p + 1] == 'u'), 0)) {
+            char* w = o + p;
+            next = EscapeAt(s + r, n - r, p, w);
+            o = w - next;
+            end = std::max(end, next);
+        } else {
+            const unsigned hi = kHexDigitValue[static_cast<unsigned char>(s[r + p + 1])];
+            const unsigned lo = kHexDigitValue[static_cast<unsigned char>(s[r + p + 2])];
+            const std::size_t valid = (p < 32) & ((hi | lo) >> 4 ^ 1U) & 1U;
+            const auto plain = static_cast<unsigned char>(s[r + p]);
+            o[p] = static_cast<char>(plain ^ ((plain ^ (hi << 4 | lo)) & (0U - valid)));  // no branch
+            next = p + 1 + 2 * valid;
+            end = std::max<std::size_t>(end, (p + 3) * valid);  // an escape may end past the 32
+            o -= 2 * valid;
+        }
+        Store16(o + next, Load16(s + r + next));
+        Store16(o + next + 16, Load16(s + r + next + 16));
+    } while (__builtin_expect(m != 0, 0));
+    return {o + end, end - 32};
+}
 
 }  // namespace
 
-std::string UrlEscape(std::string_view s) {
-    s = s.substr(0, s.find('\0'));
-    std::string out(s.size() + 2 * CountEscapes(s.data(), s.size()), '\0');
-    Expand(s.data(), s.size(), out.data());
-    return out;
-}
-
-std::string UrlUnescape(std::string_view s) {
-    std::string out(s.size(), '\0');  // escapes only shrink; every 16-byte write lands within r's
-    std::size_t r = 0, w = 0;
-    UnescapeSome(s.data(), s.size(), r, out.data(), w, SIZE_MAX);
-    out.resize(w);
-    return out;
-}
-
-TransportTextWriter::TransportTextWriter(std::size_t total, std::string& out) : total_(total), out_(out) {}
-
-std::string TransportTextWriter::Encode(const unsigned char* bytes, std::size_t n) {
-    return base64_encode(bytes, n, false);
-}
-
-void TransportTextWriter::Add(const std::string& piece) {
-    const char* p = piece.data();
-    const std::size_t n = piece.size();
-    const std::size_t pluses = CountPluses(p, n);
-    const std::size_t escapes = pluses != kNotBase64 ? pluses : CountEscapes(p, n);
-    const std::size_t at = dst_->size();
-    const std::size_t size = at + n + 2 * escapes;
-    escapes_ += escapes;
-    read_ += n;
-    if (total_ <= kPieceBytes) {
-        if (out_.capacity() >= size) dst_ = &out_;  // nothing can fail from here on
-    } else if (at == 0 || size > text_.capacity()) {
-        // Room for the whole text at the rate of escapes so far, plus four standard deviations of
-        // the count: '+' is one character in 64 of random-looking ciphertext, but ECB over a
-        // message that repeats itself repeats its text too, at whatever rate that has.
-        const std::size_t chars = (total_ + 2) / 3 * 4;
-        const auto seen = static_cast<double>(escapes_);
-        const double expected =
-            (seen + 4 * std::sqrt(seen + 1)) * static_cast<double>(chars) / static_cast<double>(read_);
-        std::string grown;
-        grown.reserve(std::max(size, chars + 2 * static_cast<std::size_t>(expected)));
-        grown = text_;
-        text_.swap(grown);
+// Base64 text has one byte to escape, '+', at about one character in 64 of a ciphertext's text, at
+// places no branch predictor learns. So each step of 32 characters stores them, then escapes at
+// most one '+' and stores what follows it again two places on, without a branch; a step with two
+// or more (one in eleven) takes a branch.
+bool AppendEscaped(std::string_view s, std::string& text) {
+    const std::size_t at = text.size(), n = s.size();
+    text.resize(at + n + n / 8 + kTailRoom);  // room for an escape in every 16 characters
+    char* o = text.data() + at;
+    const char* const end = text.data() + text.size();
+    std::size_t i = 0;
+    Bytes16 others{};
+    for (; i + 66 <= n && end - o >= static_cast<std::ptrdiff_t>(kSlack); i += 32)
+        o = EscapeStep(s.data() + i, o, others);
+    if (n - i < 66 && end - o >= static_cast<std::ptrdiff_t>(kTailRoom)) {  // the last from a copy, padded
+        char last[96 + 66];
+        std::memcpy(last, s.data() + i, n - i);
+        std::memset(last + (n - i), 'x', sizeof last - (n - i));
+        for (std::size_t k = i; k < n; k += 32) o = EscapeStep(last + (k - i), o, others);
+        o -= (n - i + 31) / 32 * 32 - (n - i);
+        i = n;
     }
-    dst_->resize(size);
-    if (pluses != kNotBase64) {
-        ExpandPluses(p, n, dst_->data() + at);
-    } else {
-        Expand(p, n, dst_->data() + at);
+    if (AnyLane(others)) {
+        text.resize(at);
+        return AppendEscapedBytewise(s, text);
     }
+    text.resize(static_cast<std::size_t>(o - text.data()));
+    return AppendEscapedBytewise(s.substr(i), text);
 }
 
-void TransportTextWriter::Finish() noexcept {
-    if (dst_ == &text_) out_.swap(text_);
-}
-
-TransportTextReader::TransportTextReader(std::string_view text) : text_(text) {
-    unescaped_.resize(std::min(text.size(), kPieceChars) + kOverrun);
-}
-
-TransportTextReader::TransportTextReader(std::string&& text) {
-    if (text.size() > kPieceChars) {
-        owned_ = std::move(text);
-        text_ = owned_;
-        unescaped_.resize(kPieceChars + kOverrun);
-    } else {
-        unescaped_ = std::move(text);  // unescaped in place: writes never pass the reading position
-        text_ = unescaped_;
-    }
-}
-
-bool TransportTextReader::Next(std::string& bytes) {
-    if (done_) return false;
-    UnescapeSome(text_.data(), text_.size(), read_, unescaped_.data(), pending_, kPieceChars);
-    // A piece is the last only when nothing follows it, which takes one character past it to tell.
-    done_ = read_ == text_.size() && pending_ <= kPieceChars;
-    if (done_) {
-        if (pending_ == 0) return false;  // no text, or no more
-        unescaped_.resize(pending_);
-        bytes = base64_decode(unescaped_, false);
-        failed_ = bytes.empty();
-        return !failed_;
-    }
-    char carry[kOverrun];
-    const std::size_t carried = pending_ - kPieceChars, size = unescaped_.size();
-    std::memcpy(carry, unescaped_.data() + kPieceChars, carried);
-    unescaped_.resize(kPieceChars);
-    bytes = base64_decode(unescaped_, false);
-    unescaped_.resize(size);  // within capacity
-    std::memcpy(unescaped_.data(), carry, carried);
-    pending_ = carried;
-    if (bytes.size() != kPieceBytes) {  // invalid, or '=' padding before the end
-        failed_ = done_ = true;
-        return false;
-    }
-    return true;
-}
-
-std::string FromTransportText(std::string_view text) {
-    TransportTextReader reader(text);
-    std::string all, piece;
-    while (reader.Next(piece)) {
-        if (all.empty()) {
-            all.swap(piece);  // a text of one piece: no copy
-            continue;
+// Escapes stand at about one character in 64 of transport text, so the steps are those of
+// escaping, reversed: each stores 32 characters, then decodes at most one %XX and stores what
+// follows it again, without a branch. Steps start at fixed positions, so that no load waits for
+// the step before, and an escape that ends past its step carries into the next.
+std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + (n - r) + kSlack);  // escapes only shorten text
+    char* const start = out.data() + at;
+    Stepped step{start, 0};
+    for (; r + 72 <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, step.end);
+    r += step.carry;
+    // The last characters from a copy, padded; a '%' that more text could change ends them.
+    std::size_t cut = n;
+    for (std::size_t q = std::max(r, n < 5 ? 0 : n - 5); q < n && !last; ++q) {
+        if (s[q] == '%') {
+            cut = q;
+            break;
         }
-        all.reserve(TransportTextReader::MaxBytes(text));
-        all += piece;
     }
-    if (reader.Failed()) return {};
-    return all;
+    char tail[96 + 72];
+    std::memcpy(tail, s + r, cut - r);
+    std::memset(tail + (cut - r), 'x', sizeof tail - (cut - r));
+    step.carry = 0;
+    for (std::size_t k = 0; k < cut - r; k += 32) step = UnescapeStep(tail, sizeof tail, k, step.carry, step.end);
+    const char* const o = step.end - ((cut - r + 31) / 32 * 32 - (cut - r));
+    out.resize(at + static_cast<std::size_t>(o - start));
+    return cut;
 }
 
-void AppendTransportText(const unsigned char* bytes, std::size_t n, std::string& text) {
-    text += UrlEscape(TransportTextWriter::Encode(bytes, n));
+void TransportTextWriter::Append(const unsigned char* bytes, std::size_t n, std::string& text) {
+    if (!ended_) ended_ = !AppendEscaped(base64_encode(bytes, n, false), text);
 }
 
-bool TransportTextChunkReader::Add(const char* text, std::size_t n, std::string& bytes) {
+bool TransportTextReader::Read(const char* text, std::size_t n, bool last, std::string& bytes) {
     if (failed_) return false;
-    escaped_.append(text, n);
-    // An escape is at most six characters ("%uXXXX") and holds no '%': what precedes the last '%'
-    // of the last five characters unescapes the same whatever follows.
-    std::size_t cut = escaped_.size();
-    const std::size_t window = std::min<std::size_t>(5, cut);
-    const std::size_t pct = escaped_.find_last_of('%');
-    if (pct != std::string::npos && pct >= cut - window) cut = pct;
-    base64_ += UrlUnescape(std::string_view(escaped_).substr(0, cut));
-    escaped_.erase(0, cut);
-    return Decode(false, bytes);
+    std::size_t r = 0;
+    if (heldLen_ != 0) {
+        // The held characters and the first few new ones tell what the held '%' stands for.
+        char joined[sizeof held_ + 5];
+        const std::size_t held = heldLen_, take = std::min<std::size_t>(n, 5);
+        std::memcpy(joined, held_, held);
+        if (take != 0) std::memcpy(joined + held, text, take);
+        const std::size_t used = Unescape(joined, held + take, 0, last && take == n, quads_);
+        heldLen_ = used < held ? held + take - used : 0;
+        std::memcpy(held_, joined + used, heldLen_);
+        r = used < held ? n : used - held;
+    }
+    if (r < n) {
+        r = Unescape(text, n, r, last, quads_);
+        heldLen_ = n - r;
+        std::memcpy(held_, text + r, heldLen_);
+    }
+    failed_ = !Decode(last, bytes);
+    return !failed_;
 }
 
-bool TransportTextChunkReader::Finish(std::string& bytes) {
-    if (failed_) return false;
-    base64_ += UrlUnescape(escaped_);
-    escaped_.clear();
-    return Decode(true, bytes) && base64_.empty();
-}
-
-// Decodes the whole quads of base64_ (all of it when `last`); '=' ends the text.
-bool TransportTextChunkReader::Decode(bool last, std::string& bytes) {
-    const std::size_t quads = last ? base64_.size() : base64_.size() / 4 * 4;
-    if (quads == 0) return true;
-    if (padded_ || quads % 4 != 0) return failed_ = true, false;  // text after the padding, or a part quad
-    std::size_t pads = 0;
-    while (pads < 2 && base64_[quads - 1 - pads] == '=') ++pads;
+// Decodes the whole quads unescaped so far, or all of them when `last`; padding ends the text.
+bool TransportTextReader::Decode(bool last, std::string& bytes) {
+    const std::size_t n = quads_.size(), whole = last ? n : n / 4 * 4;
+    if (whole == 0) return true;
+    if (padded_ || whole % 4 != 0) return false;
+    const std::size_t pads = quads_[whole - 1] != '=' ? 0 : quads_[whole - 2] != '=' ? 1 : 2;
+    char rest[3];
+    const std::size_t extra = n - whole;
+    std::memcpy(rest, quads_.data() + whole, extra);
+    quads_.resize(whole);
+    std::string decoded = base64_decode(quads_, false);
+    if (decoded.size() != whole / 4 * 3 - pads) return false;
     padded_ = pads != 0;
-    const std::string quadText = base64_.substr(0, quads);
-    const std::string decoded = base64_decode(quadText, false);
-    if (decoded.size() != quads / 4 * 3 - pads) return failed_ = true, false;
-    bytes += decoded;
-    base64_.erase(0, quads);
+    bytes.empty() ? bytes.swap(decoded) : void(bytes += decoded);
+    quads_.assign(rest, extra);
     return true;
+}
+
+// '+' is one character in 64 of the text of random bytes; the margin is far beyond its spread.
+std::size_t TextRoom(std::size_t n) {
+    const std::size_t chars = (n + 2) / 3 * 4;
+    return chars + 2 * (chars / 64 + chars / 256 + 8) + std::min(chars, kPieceChars) / 8 + kTailRoom;
+}
+
+std::string ToTransportText(const unsigned char* bytes, std::size_t n) {
+    std::string text;
+    text.reserve(TextRoom(n));
+    TransportTextWriter().Append(bytes, n, text);
+    return text;
+}
+
+bool FromTransportText(std::string_view text, std::string& bytes) {
+    TransportTextReader reader;
+    return reader.Add(text.data(), text.size(), bytes) && reader.Finish(bytes);
+}
+
+// Every '%' of a text that reads begins an escape, which stands for one byte in three characters
+// or more.
+std::size_t MaxBytes(std::string_view text) {
+    const char* p = text.data();
+    std::size_t escapes = 0, i = 0;
+    for (; i + 32 <= text.size(); i += 32)
+        escapes += static_cast<std::size_t>(__builtin_popcount(Find(Load16(p + i), Load16(p + i + 16), '%')));
+    for (; i < text.size(); ++i) escapes += p[i] == '%' ? 1U : 0U;
+    return (text.size() - std::min(text.size(), 2 * escapes)) / 4 * 3;
 }
 
 }  // namespace cryptutil::detail

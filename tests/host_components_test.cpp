@@ -14,6 +14,9 @@
 
 namespace {
 bool codecThrows = false;
+bool oddPadding = false;    // addPadding's record says one byte more than it should
+std::string paddingSecret;  // looked for in the records freePaddingResult is given
+bool secretFreed = false;
 }  // namespace
 
 std::string base64_encode(unsigned char const* bytes, std::size_t len, bool) {
@@ -42,10 +45,10 @@ PKCS7_Padding* addPadding(const void* const data, const uint64_t dataLength, con
     const auto n = static_cast<uint8_t>(BLOCK_SIZE - dataLength % BLOCK_SIZE);
     const auto len = static_cast<std::size_t>(dataLength);  // the tests' messages are small
     auto* rec = static_cast<PKCS7_Padding*>(std::malloc(sizeof(PKCS7_Padding)));
-    auto* buf = static_cast<unsigned char*>(std::malloc(len + n));
+    auto* buf = static_cast<unsigned char*>(std::malloc(len + n + 1));
     if (len != 0) std::memcpy(buf, data, len);
-    std::memset(buf + len, n, n);
-    *rec = {buf, dataLength + n, n};
+    std::memset(buf + len, n, n + 1U);
+    *rec = {buf, dataLength + n + (oddPadding ? 1 : 0), n};
     return rec;
 }
 
@@ -58,7 +61,13 @@ PKCS7_unPadding* removePadding(const void* const data, const uint64_t dataLength
     return rec;
 }
 
+// Frees without wiping, as a host's component may.
 void freePaddingResult(PKCS7_Padding* p) {
+    if (p != nullptr && !paddingSecret.empty()) {
+        const std::string data(static_cast<const char*>(p->dataWithPadding),
+                               static_cast<std::size_t>(p->dataLengthWithPadding));
+        secretFreed = secretFreed || data.find(paddingSecret) != std::string::npos;
+    }
     if (p != nullptr) std::free(p->dataWithPadding);
     std::free(p);
 }
@@ -87,6 +96,18 @@ TEST(HostComponents, WhateverTheCodecThrowsStaysInside) {
     EXPECT_FALSE(verifyRSASignature(keys.publicKey, signature, "data"));
     EXPECT_EQ(out, "kept");
     codecThrows = false;
+}
+
+// A record the library refuses (its length is odd) is wiped before it goes back to the component.
+TEST(HostComponents, RefusedPaddingRecordsAreWipedToo) {
+    std::string key(32, 'k'), out = "kept";
+    paddingSecret = "the padded message";
+    oddPadding = true;
+    EXPECT_EQ(EncryptMessage(paddingSecret, U(key), 32, &out), -1);
+    oddPadding = false;
+    EXPECT_EQ(out, "kept");
+    EXPECT_FALSE(secretFreed);
+    paddingSecret.clear();
 }
 
 // The library checks the padding itself, whatever the component lets through.

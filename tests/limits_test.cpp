@@ -1,11 +1,13 @@
-// Message lengths at the edge of int fail by their result, never by writing out of bounds or
-// throwing. On 64-bit targets this needs about 10 GB of memory and a minute; where size_t has 32
-// bits such a message cannot exist, and the largest that can is tried instead.
+// Lengths at the edge of int: EncryptMessage fails by its result for a ciphertext length that an
+// int cannot hold, and DecryptMessage reads a text of more than INT_MAX bytes as a stream does.
+// On 64-bit targets this needs about 10 GB of memory and a minute; where size_t has 32 bits such
+// a message cannot exist, and the largest that can is tried instead.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 
+#include "cryptutil/stream.h"
 #include "cryptutil/util.h"
 #include "test_support.h"
 
@@ -29,11 +31,17 @@ TEST(Limits, MessageLengthsAroundIntMax) {
     EXPECT_EQ(EncryptMessage(std::move(message), U(key), 32, &out), INT_MAX - 31);
     out.clear();
     out.shrink_to_fit();
-    // Transport text whose bytes would not fit an int is refused before any decryption.
-    std::string text((static_cast<std::size_t>(INT_MAX) / 3 + 6) * 4, 'A');
-    std::string plain = "kept";
-    EXPECT_EQ(DecryptMessage(std::move(text), U(key), 32, &plain), -1);
-    EXPECT_EQ(plain, "kept");
+    // A text of more than INT_MAX bytes, made by the stream, decrypts whole as it does in a stream.
+    const std::string chunk = testing_support::RandomBytes(1 << 20, 8);
+    const std::size_t chunks = (static_cast<std::size_t>(INT_MAX) >> 20) + 2;
+    cryptutil::MessageEncryptStream encrypt(U(key), 32);
+    std::string text;
+    for (std::size_t i = 0; i < chunks; ++i) ASSERT_EQ(encrypt.Update(chunk.data(), chunk.size(), &text), 0);
+    ASSERT_EQ(encrypt.Finish(&text), 0);
+    std::string plain;
+    ASSERT_EQ(DecryptMessage(std::move(text), U(key), 32, &plain), 0);
+    ASSERT_EQ(plain.size(), chunks << 20);
+    EXPECT_TRUE(plain.compare(plain.size() - chunk.size(), chunk.size(), chunk) == 0);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ std::string Key(int size) {
     return RandomBytes(static_cast<std::size_t>(size), 1000U + static_cast<unsigned>(size));
 }
 std::string Decoded(const std::string& text) {
-    return cryptutil::detail::FromTransportText(text);
+    return testing_support::ReferenceBytes(text);
 }
 
 std::string RawEcb(const std::string& key, const std::string& blocks) {
@@ -123,8 +123,8 @@ TEST(MessageCrypto, PaddingAndBlockChecks) {
                 const std::size_t capacity = out.capacity();
                 EXPECT_EQ(DecryptMessage(text, U(key), 32, &out), message ? 0 : -1) << text.substr(0, 80);
                 EXPECT_TRUE(out == start + message.value_or("")) << text.substr(0, 80);
-                if (room != 0 || !message) {
-                    EXPECT_TRUE(out.data() == buffer && out.capacity() == capacity);  // deciphered in place
+                if (!message) {
+                    EXPECT_TRUE(out.data() == buffer && out.capacity() == capacity);  // left as it was
                 }
             }
         }
@@ -243,11 +243,39 @@ TEST(MessageStream, ReadsAndRefusesTextAsTheWholeCall) {
             }
         }
     }
-    cryptutil::MessageEncryptStream badKey(U(key), 20);
+}
+
+// Every failed call ends a stream for good, whatever failed; so does Finish.
+TEST(MessageStream, AFailureEndsTheStream) {
+    std::string key = Key(32), text, valid;
+    ASSERT_EQ(EncryptMessage("abcdef", U(key), 32, &valid), 32);
+    cryptutil::MessageEncryptStream encrypt(U(key), 32);
+    EXPECT_EQ(encrypt.Update("abc", 3, &text), 0);
+    EXPECT_EQ(encrypt.Update(nullptr, 5, &text), -1);
+    EXPECT_EQ(encrypt.Update("def", 3, &text), -1);
+    EXPECT_EQ(encrypt.Finish(&text), -1);
+    cryptutil::MessageEncryptStream noOutput(U(key), 32);
+    EXPECT_EQ(noOutput.Update("abc", 3, nullptr), -1);
+    EXPECT_EQ(noOutput.Finish(&text), -1);
+    cryptutil::MessageEncryptStream noKey(nullptr, 32), badKey(U(key), 20), finished(U(key), 32);
+    EXPECT_EQ(noKey.Finish(&text), -1);
     std::string out = "kept";
     EXPECT_EQ(badKey.Update("m", 1, &out), -1);
-    EXPECT_EQ(badKey.Finish(&out), -1);
+    EXPECT_EQ(finished.Finish(&text), 0);
+    EXPECT_EQ(finished.Finish(&out), -1);
     EXPECT_EQ(out, "kept");
+
+    std::string plain;
+    cryptutil::MessageDecryptStream decrypt(U(key), 32);
+    EXPECT_EQ(decrypt.Update(valid.data(), 10, &plain), 0);
+    EXPECT_EQ(decrypt.Update(nullptr, 5, &plain), -1);
+    EXPECT_EQ(decrypt.Update(valid.data() + 10, valid.size() - 10, &plain), -1);
+    EXPECT_EQ(decrypt.Finish(&plain), -1);
+    cryptutil::MessageDecryptStream noMessage(U(key), 32);
+    EXPECT_EQ(noMessage.Update(valid.data(), valid.size(), nullptr), -1);
+    EXPECT_EQ(noMessage.Finish(&plain), -1);
+    cryptutil::MessageDecryptStream noKeyDecrypt(nullptr, 32);
+    EXPECT_EQ(noKeyDecrypt.Finish(&plain), -1);
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 
 #include "cryptutil/util.h"
 #include "test_support.h"
-#include "transport_text.h"
 
 extern "C" {
 void* __libc_malloc(std::size_t n);
@@ -115,6 +114,14 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
     std::string text;
     EXPECT_EQ(SecretsFreedBy({marker}, [&] { EncryptMessage(message, U(aesKey), 32, &text); }), 0);
     EXPECT_EQ(SecretsFreedBy({marker}, [&] { EncryptMessage(message.substr(290, 60), U(aesKey), 32, &text); }), 0);
+    // A message moved in with room to spare: the bytes past its end are the caller's earlier ones.
+    for (const std::size_t capacity : {64U, 432U, 5000U, 40000U}) {
+        std::string moved(capacity, 'o');
+        moved.replace(capacity - marker.size() - 1, marker.size(), marker);
+        moved.resize(10);
+        EXPECT_EQ(SecretsFreedBy({marker}, [&] { EncryptMessage(std::move(moved), U(aesKey), 32, &text); }), 0)
+            << capacity;
+    }
 
     ASSERT_GT(EncryptMessage(message, U(aesKey), 32, &text), 0);
     std::string plain, previous = "earlier " + Marker('p') + std::string(100, 'x');
@@ -126,7 +133,7 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
     // A failure after decryption (the pad block cut off) wipes the plaintext too.
     ASSERT_EQ(EncryptMessage(marker + marker, U(aesKey), 32, &text), 64);
     const std::string cut =
-        testing_support::ReferenceTransportText(cryptutil::detail::FromTransportText(text).substr(0, 32));
+        testing_support::ReferenceTransportText(testing_support::ReferenceBytes(text).substr(0, 32));
     std::string untouched;
     EXPECT_EQ(SecretsFreedBy({marker}, [&] { EXPECT_EQ(DecryptMessage(cut, U(aesKey), 32, &untouched), -1); }), 0);
 
@@ -204,7 +211,7 @@ TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
          [&] {
              std::string out = "kept", pem = Keys().publicKey;
              const int rc = Armed([&] { return EncryptKeyV2(U(aesKey), 32, std::move(pem), &out); });
-             EXPECT_TRUE(rc == 256 ? cryptutil::detail::FromTransportText(out).size() == 256 : out == "kept");
+             EXPECT_TRUE(rc == 256 ? testing_support::ReferenceBytes(out).size() == 256 : out == "kept");
              return rc == 256;
          }},
         {"DecryptKeyV2",

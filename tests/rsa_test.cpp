@@ -5,11 +5,9 @@
 
 #include "cryptutil/util.h"
 #include "test_support.h"
-#include "transport_text.h"
 
 namespace {
 
-using cryptutil::detail::FromTransportText;
 using testing_support::KeyPair;
 using testing_support::U;
 
@@ -18,6 +16,14 @@ const KeyPair& Keys(unsigned bits = 2048, int which = 0) {
 }
 std::string Text(std::string bytes) {
     return testing_support::ReferenceTransportText(bytes);
+}
+std::string FromTransportText(const std::string& text) {
+    return testing_support::ReferenceBytes(text);
+}
+// Transport text with its '+' left bare, as unescaped base64.
+std::string Bare(std::string text) {
+    for (std::size_t at = 0; (at = text.find("%2B", at)) != std::string::npos;) text.replace(at, 3, "+");
+    return text;
 }
 
 // Unwraps into a buffer whose bytes past k must stay untouched; "-1" on failure.
@@ -38,7 +44,7 @@ TEST(KeyWrap, RoundTripsAcrossSizesAndKeyForms) {
             EXPECT_NE(text, again);  // OAEP draws a fresh seed
             EXPECT_EQ(FromTransportText(text).size(), static_cast<std::size_t>(k));
             EXPECT_EQ(Unwrap(text, Keys(bits).pkcs1, bits / 8), secret);
-            EXPECT_EQ(Unwrap(cryptutil::detail::UrlUnescape(again), Keys(bits).pkcs8, bits / 8), secret);  // bare '+'
+            EXPECT_EQ(Unwrap(Bare(again), Keys(bits).pkcs8, bits / 8), secret);  // bare '+'
         }
     }
     std::string secret(32, 's'), text;
@@ -130,7 +136,7 @@ TEST(Signature, DigestsAndSignatures) {
             EXPECT_EQ(FromTransportText(sig).size(), bits / 8);
             EXPECT_EQ(createRSASignature(Keys(bits).pkcs8, data), sig);
             EXPECT_TRUE(verifyRSASignature(Keys(bits).publicKey, sig, data));
-            EXPECT_TRUE(verifyRSASignature(Keys(bits).publicKey, cryptutil::detail::UrlUnescape(sig), data));
+            EXPECT_TRUE(verifyRSASignature(Keys(bits).publicKey, Bare(sig), data));
             EXPECT_TRUE(verifyRSASignature(Keys(bits).publicKey + std::string("\0junk", 5), sig, data));
             EXPECT_FALSE(verifyRSASignature(Keys(bits).publicKey, sig, data + "x"));
         }

@@ -57,19 +57,19 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 
 namespace {
 
-// OpenSSL counts in int, BoringSSL in size_t.
+// OpenSSL's block codec counts in int, BoringSSL's in size_t.
 template <typename Count, typename Result>
-std::size_t EncodeBlock(Result (*encode)(unsigned char*, const unsigned char*, Count), unsigned char* out,
-                        const unsigned char* in, std::size_t n) {
-    return static_cast<std::size_t>(encode(out, in, static_cast<Count>(n)));
+long Block(Result (*codec)(unsigned char*, const unsigned char*, Count), unsigned char* out, const unsigned char* in,
+           std::size_t n) {
+    return static_cast<long>(codec(out, in, static_cast<Count>(n)));
 }
 
 }  // namespace
 
 std::string ReferenceBase64(std::string_view bytes) {
     std::string b64(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    b64.resize(EncodeBlock(EVP_EncodeBlock, reinterpret_cast<unsigned char*>(b64.data()),
-                           reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+    b64.resize(static_cast<std::size_t>(Block(EVP_EncodeBlock, reinterpret_cast<unsigned char*>(b64.data()),
+                                              reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())));
     return b64;
 }
 
@@ -77,6 +77,26 @@ std::string ReferenceTransportText(std::string_view bytes) {
     std::string out;
     for (const char c : ReferenceBase64(bytes)) out += c == '+' ? std::string("%2B") : std::string(1, c);
     return out;
+}
+
+std::string ReferenceBytes(std::string_view text) {
+    std::string b64;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            b64 += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            b64 += text[i];
+        }
+    }
+    std::string bytes(b64.size() / 4 * 3 + 3, '\0');
+    const long n = Block(EVP_DecodeBlock, reinterpret_cast<unsigned char*>(bytes.data()),
+                         reinterpret_cast<const unsigned char*>(b64.data()), b64.size());
+    if (n < 0 || b64.size() % 4 != 0) throw std::invalid_argument("not transport text");
+    // EVP_DecodeBlock counts the padding's bytes as zeros.
+    const std::size_t pads = b64.size() < 2 ? 0 : (b64.end()[-1] == '=' ? 1U : 0U) + (b64.end()[-2] == '=' ? 1U : 0U);
+    bytes.resize(static_cast<std::size_t>(n) - pads);
+    return bytes;
 }
 
 std::string RawEcbText(std::string key, const std::string& blocks) {

@@ -25,6 +25,10 @@ std::string ReferenceBase64(std::string_view bytes);
 // Transport text made with OpenSSL's base64 encoder, independent of the library's codec.
 std::string ReferenceTransportText(std::string_view bytes);
 
+// The bytes behind transport text whose only escapes are %XX, read by OpenSSL's decoder; throws
+// std::invalid_argument for text that is not valid base64 once unescaped.
+std::string ReferenceBytes(std::string_view text);
+
 // Transport text of raw AES-ECB over `blocks` with no padding added: what any peer could send.
 std::string RawEcbText(std::string key, const std::string& blocks);
 

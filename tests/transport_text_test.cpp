@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
-#include <vector>
 
 #include "cryptutil/base64.h"
 #include "test_support.h"
@@ -14,225 +14,237 @@ namespace {
 using namespace cryptutil::detail;
 using testing_support::RandomBytes;
 
-struct Case {
-    std::string in, out;
-};
-
-TEST(TransportText, EscapingTables) {
-    const Case escapes[] = {{"", ""},
-                            {"ab+/cd==", "ab%2B/cd=="},
-                            {"a b", "a%20b"},
-                            {"\xC3\xA9\x80\xFF", "%C3%A9%80%FF"},
-                            {"100%", "100%"},
-                            {std::string("x\0y", 3), "x"},
-                            {"\r\n',;", "%0D%0A%27%2C%3B"},
-                            {":/?#&=\"\x01\x7F", ":/?#&=\"\x01\x7F"}};
-    for (const auto& c : escapes) EXPECT_EQ(UrlEscape(c.in), c.out) << c.in;
-    const Case unescapes[] = {{"", ""},
-                              {"ab%2B/cd==", "ab+/cd=="},
-                              {"ab+/cd==", "ab+/cd=="},
-                              {"%2b%2F%3d", "+/="},
-                              {"%", "%"},
-                              {"ab%", "ab%"},
-                              {"%4", "%4"},
-                              {"%G1", "%G1"},
-                              {"%%41", "%A"},
-                              {"%00", std::string(1, '\0')},
-                              {"%C3%A9", "\xC3\xA9"},
-                              {"%u0041", "A"},
-                              {"%u00e9", "\xC3\xA9"},
-                              {"%u20AC", "\xE2\x82\xAC"},
-                              {"%u007F", "\x7F"},
-                              {"%u0080", "\xC2\x80"},
-                              {"%u07FF", "\xDF\xBF"},
-                              {"%u0800", "\xE0\xA0\x80"},
-                              {"%uD7FF", "\xED\x9F\xBF"},
-                              {"%uD800", ""},
-                              {"%uE000", "\xEE\x80\x80"},
-                              {"%uD83D", ""},
-                              {"x%uDFFFy", "xy"},
-                              {"%uFFFF", "\xEF\xBF\xBF"},
-                              {"%U0041", "%U0041"},
-                              {"%u004", "%u004"},
-                              {"%u004G", "%u004G"},
-                              {"%u", "%u"},
-                              {"%\x80"
-                               "1",
-                               "%\x80"
-                               "1"}};
-    for (const auto& c : unescapes) EXPECT_EQ(UrlUnescape(c.in), c.out) << c.in;
+std::string Escaped(const std::string& s) {
+    std::string out = "kept:";
+    AppendEscaped(s, out);
+    return out.substr(5);
 }
 
-// Every length up to past 255 16-byte blocks (where per-lane counters would wrap), random bytes
-// and bytes that all need escaping, against the rules applied one byte at a time.
-TEST(TransportText, LongEscapesMatchBytewiseRules) {
-    auto bytewise = [](const std::string& in) {
-        std::string out;
-        for (const char c : in) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b >= 0x80 || std::string(" +\r\n',;").find(c) != std::string::npos) {
-                out += '%';
-                out += "0123456789ABCDEF"[b >> 4];
-                out += "0123456789ABCDEF"[b & 15];
-            } else {
-                out += c;
+std::string Unescaped(const std::string& s) {
+    std::string out;
+    EXPECT_EQ(Unescape(s.data(), s.size(), 0, true, out), s.size());
+    return out;
+}
+
+// The rules one character at a time, as the wire format states them.
+std::string EscapedBytewise(const std::string& s) {
+    std::string out;
+    for (const char c : s.substr(0, s.find('\0'))) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+        out +=
+            static_cast<unsigned char>(c) >= 0x80 || std::strchr(" +\r\n',;", c) != nullptr ? hex : std::string(1, c);
+    }
+    return out;
+}
+
+int HexValue(char c) {
+    const char* digits = "0123456789abcdef0123456789ABCDEF";
+    const char* at = c == '\0' ? nullptr : std::strchr(digits, c);
+    return at == nullptr ? -1 : static_cast<int>(at - digits) % 16;
+}
+
+std::string UnescapedBytewise(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        auto hex = [&](std::size_t k, std::size_t n) {
+            for (std::size_t j = k; j < k + n; ++j) {
+                if (j >= s.size() || HexValue(s[j]) < 0) return false;
             }
+            return true;
+        };
+        if (s[i] == '%' && i + 1 < s.size() && s[i + 1] == 'u' && hex(i + 2, 4)) {
+            unsigned cp = 0;
+            for (std::size_t j = i + 2; j < i + 6; ++j) cp = cp << 4 | static_cast<unsigned>(HexValue(s[j]));
+            if (cp < 0x80) {
+                out += static_cast<char>(cp);
+            } else if (cp < 0x800) {
+                out += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
+            } else if (cp < 0xD800 || cp > 0xDFFF) {
+                out += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+                        static_cast<char>(0x80 | (cp & 0x3F))};
+            }
+            i += 5;
+        } else if (s[i] == '%' && (i + 1 >= s.size() || s[i + 1] != 'u') && hex(i + 1, 2)) {
+            out += static_cast<char>(HexValue(s[i + 1]) << 4 | HexValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
         }
-        return out;
-    };
-    const std::string random = RandomBytes(4200, 17), escapes = RandomBytes(4200, 18);
-    std::string allRandom = random, allEscapes;
-    for (char& c : allRandom) c = (c == '\0' || c == '%') ? '+' : c;  // NUL ends escaping; '%' is kept
-    for (const char c : escapes) allEscapes += " +\r\n',;\xFF"[static_cast<unsigned char>(c) % 8];
-    for (std::size_t n = 0; n <= 4200; ++n) {
-        for (const std::string* source : {&allRandom, &allEscapes}) {
-            const std::string in = source->substr(0, n), expected = bytewise(in);
-            ASSERT_TRUE(UrlEscape(in) == expected) << "length " << n;
-            ASSERT_TRUE(UrlUnescape(expected) == in) << "length " << n;
+    }
+    return out;
+}
+
+TEST(TransportText, EscapingRules) {
+    const std::pair<std::string, std::string> escapes[] = {{"", ""},
+                                                           {"ab+/cd==", "ab%2B/cd=="},
+                                                           {"a b", "a%20b"},
+                                                           {"100%", "100%"},
+                                                           {"\xC3\xA9\x80\xFF", "%C3%A9%80%FF"},
+                                                           {std::string("x\0y", 3), "x"},
+                                                           {"\r\n',;", "%0D%0A%27%2C%3B"}};
+    for (const auto& [in, out] : escapes) EXPECT_EQ(Escaped(in), out) << in;
+    std::string text;
+    EXPECT_FALSE(AppendEscaped(std::string("a\0b", 3), text));
+    const std::pair<std::string, std::string> unescapes[] = {{"ab%2B/cd==", "ab+/cd=="},
+                                                             {"ab+/cd==", "ab+/cd=="},
+                                                             {"%2b%2F%3d", "+/="},
+                                                             {"%", "%"},
+                                                             {"ab%", "ab%"},
+                                                             {"%4", "%4"},
+                                                             {"%G1", "%G1"},
+                                                             {"%%41", "%A"},
+                                                             {"%00", std::string(1, '\0')},
+                                                             {"%C3%A9", "\xC3\xA9"},
+                                                             {"%u0041", "A"},
+                                                             {"%u00e9", "\xC3\xA9"},
+                                                             {"%u20AC", "\xE2\x82\xAC"},
+                                                             {"%uD83D", ""},
+                                                             {"%U0041", "%U0041"},
+                                                             {"%u004", "%u004"},
+                                                             {"%u004G", "%u004G"}};
+    for (const auto& [in, out] : unescapes) EXPECT_EQ(Unescaped(in), out) << in;
+}
+
+// Random text of every length, made of what the fast steps treat specially ('+', '%', 'u', hex
+// digits, bytes that need escaping) at every density, against the rules a character at a time;
+// unescaping that is not the last stops exactly at a '%' in the last five characters.
+TEST(TransportText, FastStepsFollowTheRules) {
+    std::mt19937 gen(5);
+    const std::string sparse = "%u+AB12Gz" + std::string(60, 'A'), dense = "%%+u0123456789ABCDEFabcdef";
+    for (int round = 0; round < 40000; ++round) {
+        const std::size_t n = gen() % 300;
+        std::string s(n, '\0');
+        for (char& c : s) {
+            c = round % 3 == 0   ? sparse[gen() % sparse.size()]
+                : round % 3 == 1 ? dense[gen() % dense.size()]
+                                 : char(gen());
+        }
+        ASSERT_EQ(Escaped(s), EscapedBytewise(s)) << s;
+        ASSERT_EQ(Unescaped(s), UnescapedBytewise(s)) << s;
+        std::string part;
+        const std::size_t r = Unescape(s.data(), n, 0, false, part);
+        const std::size_t pct = s.find('%', n < 5 ? 0 : n - 5);
+        ASSERT_EQ(r, pct == std::string::npos ? n : pct) << s;
+        ASSERT_EQ(part, UnescapedBytewise(s.substr(0, r))) << s;
+    }
+}
+
+// Base64 text escaped in every form a URL encoder may give, read back in chunks of every size.
+TEST(TransportText, ReaderTakesAnyChunksOfAnyEscapes) {
+    std::mt19937 gen(9);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string bytes =
+            RandomBytes(gen() % (round < 2900 ? 300 : 3 * kPieceBytes), static_cast<unsigned>(gen()));
+        std::string text;
+        for (const char c : base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false)) {
+            char escape[8];
+            const char* form = round % 4 == 0 ? "%%%02X" : round % 4 == 1 ? "%%%02x" : "%%u%04X";
+            std::snprintf(escape, sizeof escape, form, static_cast<unsigned char>(c));
+            text += round % 4 == 3 || gen() % 3 != 0 ? std::string(1, c) : std::string(escape);
+        }
+        if (round % 7 == 0) text += "%uD800";  // a surrogate stands for nothing
+        TransportTextReader reader;
+        std::string out;
+        const std::size_t chunk = 1 + gen() % (round % 2 == 0 ? 7 : 5000);
+        for (std::size_t at = 0; at < text.size(); at += chunk) {
+            ASSERT_TRUE(reader.Add(text.data() + at, std::min(chunk, text.size() - at), out));
+        }
+        ASSERT_TRUE(reader.Finish(out));
+        ASSERT_EQ(out, bytes) << "chunks of " << chunk;
+    }
+}
+
+TEST(TransportText, ReaderRefusesWhatIsNotTransportText) {
+    const std::string piece = base64_encode(reinterpret_cast<const unsigned char*>("abcd"), 4, false);  // padded
+    for (const std::string& text : {piece + "AAAA", std::string("Zg="), std::string("Zm9v\n"), std::string("Zm-_"),
+                                    std::string("%G1AA"), std::string("Zg==Zg==")}) {
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}}) {
+            TransportTextReader reader;
+            std::string out;
+            bool ok = true;
+            for (std::size_t at = 0; at < text.size() && ok; at += chunk) ok = reader.Add(text.data() + at, chunk, out);
+            EXPECT_FALSE(ok && reader.Finish(out)) << text << " in chunks of " << chunk;
         }
     }
 }
 
-// One byte to escape in a block of sixteen, at every position (the vector path must find even
-// the rarer ones), and a malformed escape deep in a long text, where the vector path reads it.
-TEST(TransportText, LoneEscapesInLongTexts) {
-    for (const char c : std::string(" +\r\n',;\x80")) {
-        for (std::size_t pos = 0; pos < 16; ++pos) {
-            std::string in(64, 'a');
-            in[32 + pos] = c;
-            const std::string escaped = UrlEscape(in);
-            ASSERT_EQ(escaped.size(), 66U) << static_cast<int>(c) << " at " << pos;
-            EXPECT_EQ(escaped.substr(32 + pos, 3)[0], '%') << static_cast<int>(c) << " at " << pos;
-            EXPECT_EQ(UrlUnescape(escaped), in);
+// Every length up to a piece and around piece edges, of random bytes and of bytes whose text is
+// all '+', against OpenSSL's encoder; pieces of a multiple of 3 bytes concatenate.
+TEST(TransportText, WriterMatchesAnIndependentEncoder) {
+    std::string pluses;
+    while (pluses.size() < 2 * kPieceBytes + 2) pluses += "\xFB\xEF\xBE";  // "++++"
+    const std::string random = RandomBytes(pluses.size(), 29);
+    for (std::size_t n = 0; n <= 2 * kPieceBytes + 1; n += n < 4200 ? 1 : kPieceBytes / 2 - 1) {
+        for (const std::string* source : {&random, static_cast<const std::string*>(&pluses)}) {
+            const std::string bytes = source->substr(0, n);
+            const std::string text = ToTransportText(reinterpret_cast<const unsigned char*>(bytes.data()), n);
+            ASSERT_EQ(text, testing_support::ReferenceTransportText(bytes)) << n;
+            std::string back;
+            ASSERT_TRUE(FromTransportText(text, back) && back == bytes) << n;
+            ASSERT_LE(back.size(), MaxBytes(text));
         }
     }
-    for (const std::string bad : {"%G1", "%4", "%u00G1", "%uD8", "%"}) {
-        for (std::size_t pos = 1000; pos < 1020; ++pos) {
-            const std::string in = std::string(pos, 'A') + bad + std::string(2000, 'Z');
-            EXPECT_TRUE(UrlUnescape(in) == in) << bad << " at " << pos;
-        }
-    }
+    TransportTextWriter writer;
+    std::string text;
+    for (std::size_t at = 0; at < 1000; at += 99)
+        writer.Append(reinterpret_cast<const unsigned char*>(random.data()) + at, std::min<std::size_t>(99, 1000 - at),
+                      text);
+    EXPECT_EQ(text, testing_support::ReferenceTransportText(random.substr(0, 1000)));
 }
 
-TEST(TransportText, Base64) {
-    const Case rfc4648[] = {{"", ""},
-                            {"f", "Zg=="},
-                            {"fo", "Zm8="},
-                            {"foo", "Zm9v"},
-                            {"foob", "Zm9vYg=="},
-                            {"fooba", "Zm9vYmE="},
-                            {"foobar", "Zm9vYmFy"},
-                            {"\xFB\xFF\xBF", "+/+/"}};
-    for (const auto& c : rfc4648) {
-        EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>(c.in.data()), c.in.size(), false), c.out);
-        EXPECT_EQ(base64_decode(c.out, false), c.in);
+// A text that is all escapes has a third of its characters' bytes behind it, not three quarters.
+TEST(TransportText, BoundOfEscapedText) {
+    const std::string bytes = RandomBytes(3000, 4);
+    std::string text;
+    for (const char c : testing_support::ReferenceBase64(bytes)) {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
+        text += escape;
     }
-    for (const std::string bad : {"Zg=", "Zm9", "Z===", "====", "Zg==Zg==", "Z=g=", "Zm9v\n", "Zm-_", "Zm9\x80"}) {
+    EXPECT_EQ(MaxBytes(text), bytes.size());
+}
+
+TEST(Base64, Rfc4648AndStrictness) {
+    const std::pair<std::string, std::string> rfc4648[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"},
+                                                           {"\xFB\xFF\xBF", "+/+/"}};
+    for (const auto& [bytes, text] : rfc4648) {
+        EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false), text);
+        EXPECT_EQ(base64_decode(text, false), bytes);
+    }
+    for (const std::string bad : {"Zg=", "Zm9", "Z===", "====", "Zg==Zg==", "Z=g=", "Zm9v\n"}) {
         EXPECT_EQ(base64_decode(bad, false), "") << bad;
     }
-    // The flag: URL-safe alphabet for encoding, line breaks skipped for decoding.
     EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>("\xFB\xFF\xBF\x01"), 4, true), "-_-_AQ==");
     EXPECT_EQ(base64_decode("Zm9v\r\nYmFy\n", true), "foobar");
 }
 
-// The codec's block paths against OpenSSL's encoder at every length, and strict wherever a bad
-// character stands.
-TEST(TransportText, Base64BlocksMatchAnIndependentCodec) {
+// Every length against OpenSSL's encoder, and every byte value at every position of a text long
+// enough for the widest steps: refused unless it is in the alphabet.
+TEST(Base64, EveryLengthAndEveryByteEverywhere) {
     const std::string bytes = RandomBytes(4200, 23);
     for (std::size_t n = 0; n <= 4200; ++n) {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        const std::string reference = testing_support::ReferenceBase64(bytes.substr(0, n));
-        const std::string text = base64_encode(p, n, false);
-        ASSERT_TRUE(text == reference) << "length " << n;
-        ASSERT_TRUE(base64_decode(text, false) == bytes.substr(0, n)) << "length " << n;
+        const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), n, false);
+        ASSERT_EQ(text, testing_support::ReferenceBase64(bytes.substr(0, n))) << n;
+        ASSERT_EQ(base64_decode(text, false), bytes.substr(0, n)) << n;
     }
-    const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), 60, false);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), 96, false);
     for (std::size_t at = 0; at < text.size(); ++at) {
-        for (const char bad : {'-', '_', '=', '.', '@', '[', '`', '{', '\0', '\x80', '\n'}) {
-            if (bad == '=' && at + 1 == text.size()) continue;  // a valid padded quad
-            std::string broken = text;
-            broken[at] = bad;
-            EXPECT_EQ(base64_decode(broken, false), "") << at << " " << bad;
+        for (int b = 0; b < 256; ++b) {
+            std::string changed = text;
+            changed[at] = static_cast<char>(b);
+            const bool valid = alphabet.find(static_cast<char>(b)) != std::string::npos;
+            const bool pad = b == '=' && at + 1 == text.size();
+            ASSERT_EQ(base64_decode(changed, false).size(), valid ? 96U : pad ? 95U : 0U) << at << " " << b;
         }
     }
 }
 
-const unsigned char* P(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-
-// Every length up to 4200 (one piece) and lengths about piece edges, of random bytes, of bytes
-// whose text is all '+', and of both, against OpenSSL's encoder; read back through both readers
-// (the one that takes the text over unescapes in place).
-TEST(TransportText, WritesAndReadsAnyBytesAgainstAnIndependentEncoder) {
-    std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n <= 4200; ++n) lengths.push_back(n);
-    for (std::size_t pieces = 1; pieces <= 3; ++pieces) {
-        for (const std::size_t n : {pieces * kPieceBytes - 1, pieces * kPieceBytes, pieces * kPieceBytes + 1}) {
-            lengths.push_back(n);
-        }
-    }
-    std::string pluses;
-    while (pluses.size() < std::max<std::size_t>(3 * kPieceBytes + 1, 4201)) pluses += "\xFB\xEF\xBE";  // "++++"
-    std::string random = RandomBytes(pluses.size(), 29);
-    std::string mixed = random.substr(0, kPieceBytes) + pluses;  // escapes well beyond the first piece's rate
-    for (const std::size_t n : lengths) {
-        for (const std::string* source : {&random, &pluses, &mixed}) {
-            const std::string bytes = source->substr(0, n);
-            const std::string text = ToTransportText(P(bytes), n);
-            ASSERT_TRUE(text == testing_support::ReferenceTransportText(bytes)) << "length " << n;
-            ASSERT_TRUE(FromTransportText(text) == bytes) << "length " << n;
-            std::string owned = text;
-            TransportTextReader reader(std::move(owned));
-            std::string all, piece;
-            while (reader.Next(piece)) all += piece;
-            ASSERT_TRUE(!reader.Failed() && all == bytes) << "length " << n;
-        }
-    }
-    // Text with room in the output is written there; a text of several pieces replaces it.
-    std::string roomy;
-    roomy.reserve(200);  // 40 characters, all escaped
-    const char* buffer = roomy.data();
-    ToTransportText(P(pluses), 30, roomy);
-    EXPECT_EQ(roomy.data(), buffer);
-    EXPECT_EQ(roomy, testing_support::ReferenceTransportText(pluses.substr(0, 30)));
-}
-
-// Text that is not base64 goes through the general escaper.
-TEST(TransportText, WriterEscapesAnyPiece) {
-    for (std::size_t n = 0; n <= 100; ++n) {
-        std::string piece = RandomBytes(n, static_cast<unsigned>(n) + 500);
-        for (char& c : piece) c = c == '\0' ? '+' : c;
-        std::string out = "old";
-        TransportTextWriter writer(n, out);
-        writer.Add(piece);
-        writer.Finish();
-        EXPECT_EQ(out, UrlEscape(piece)) << n;
-    }
-}
-
-// Escapes of every kind wherever the pieces part, and strictness at the seams.
-TEST(TransportText, ReadsEscapesAcrossPieces) {
-    const std::string bytes = RandomBytes(3 * kPieceBytes + 7, 31);
-    const std::string base64 = base64_encode(P(bytes), bytes.size(), false);
-    std::string everyByte, unicode, vanishing;
-    for (std::size_t i = 0; i < base64.size(); ++i) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, i % 2 != 0 ? "%%%02X" : "%%%02x", static_cast<unsigned char>(base64[i]));
-        everyByte += hex;
-        std::snprintf(hex, sizeof hex, "%%u%04X", static_cast<unsigned char>(base64[i]));
-        unicode += hex;
-        vanishing += base64[i];
-        if (i % 4093 == 4092 || i + 1 == kPieceBytes / 3 * 4) vanishing += "%uD800";  // surrogates drop out
-    }
-    for (const std::string* text : {&everyByte, &unicode, &vanishing}) EXPECT_TRUE(FromTransportText(*text) == bytes);
-
-    // A whole piece and then nothing once unescaped: that piece is the last, and may be padded.
-    const std::string piece = RandomBytes(kPieceBytes - 1, 32);
-    const std::string padded = base64_encode(P(piece), piece.size(), false);
-    EXPECT_EQ(FromTransportText(padded + "%uDFFF"), piece);
-    // Padding where another piece follows, and text that is not base64 beyond the first piece.
-    EXPECT_EQ(FromTransportText(padded + "AAAA"), "");
-    EXPECT_EQ(FromTransportText(base64.substr(0, 2 * kPieceBytes / 3 * 4) + "%0AAAAA"), "");
-}
 }  // namespace

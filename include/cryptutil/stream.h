@@ -27,8 +27,9 @@ public:
     MessageEncryptStream& operator=(const MessageEncryptStream&) = delete;
 
     // Takes the next `n` bytes of the message and appends to `*text` the text that is complete.
-    // Returns 0; -1 for a bad key, a null output or after a failure or Finish, or when memory runs
-    // out, leaving `*text` as it was. Every buffer that held message bytes is wiped.
+    // Returns 0; -1 for a bad key, null data with n > 0, a null output, or when memory runs out,
+    // leaving `*text` as it was. A failure ends the stream: every later call returns -1, as after
+    // Finish. Every buffer that held message bytes is wiped.
     int Update(const void* data, std::size_t n, std::string* text) noexcept;
     // Pads the message and appends the rest of the text. Returns 0, or -1 as Update.
     int Finish(std::string* text) noexcept;
@@ -49,9 +50,10 @@ public:
     MessageDecryptStream& operator=(const MessageDecryptStream&) = delete;
 
     // Takes the next `n` characters of the text and appends to `*message` the bytes that are
-    // certain. Returns 0; -1 for a bad key, a null output, text that is not transport text, after
-    // a failure or Finish, or when memory runs out: `*message` is then left as it was, but what
-    // earlier calls appended stays, so a failed stream's message is to be discarded whole.
+    // certain. Returns 0; -1 for a bad key, null text with n > 0, a null output, text that is not
+    // transport text, or when memory runs out: `*message` is then left as it was, but what earlier
+    // calls appended stays, so a failed stream's message is to be discarded whole. A failure ends
+    // the stream: every later call returns -1, as after Finish.
     int Update(const char* text, std::size_t n, std::string* message) noexcept;
     // Ends the text: appends the rest of the message once its length and padding check out.
     // Returns 0, or -1 as Update and for a ciphertext that is empty, not whole 16-byte blocks, or

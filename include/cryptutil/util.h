@@ -48,7 +48,7 @@ CRYPTUTIL_API int EncryptMessage(std::string plaintextStr, unsigned char* key, i
 // is not transport text, a ciphertext that is empty or not whole 16-byte blocks, or padding that
 // is not PKCS#7 with a pad length of 1 to 32 (so a wrong key almost always fails). Ciphertexts
 // padded to 16-byte blocks, as standard AES/ECB/PKCS#7 peers make them, decrypt too. Running
-// out of memory gives -1 as well.
+// out of memory gives -1 as well. There is no limit on the length, as for the stream.
 CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize,
                                  std::string* decrypted) noexcept;
 

@@ -1,0 +1,56 @@
+// 16 bytes at a time through GCC and Clang vector extensions: SSE2 or NEON code alike, and plain
+// scalar code where there is no vector unit.
+#ifndef CRYPTUTIL_SRC_VECTOR16_H
+#define CRYPTUTIL_SRC_VECTOR16_H
+
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace cryptutil::detail {
+
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Signed16 = signed char __attribute__((vector_size(16)));
+
+inline Bytes16 Load16(const void* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store16(void* p, Bytes16 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Bit k set where lane k (0 or 0xFF) is set.
+template <typename Lanes>
+std::uint32_t Bits(Lanes lanes) {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)));
+#else
+    std::uint64_t half[2];
+    std::memcpy(half, &lanes, sizeof half);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    half[0] = __builtin_bswap64(half[0]);  // lane 0 to the low byte, as on little-endian targets
+    half[1] = __builtin_bswap64(half[1]);
+#endif
+    // The top bit of each lane gathered into the top byte, one multiplication per half.
+    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL, kGather = 0x0002040810204081ULL;
+    return static_cast<std::uint32_t>(((half[0] & kTopBits) * kGather) >> 56) |
+           static_cast<std::uint32_t>(((half[1] & kTopBits) * kGather) >> 56) << 8;
+#endif
+}
+
+// Whether any lane is set.
+template <typename Lanes>
+bool AnyLane(Lanes lanes) {
+    std::uint64_t half[2];
+    std::memcpy(half, &lanes, sizeof half);
+    return (half[0] | half[1]) != 0;
+}
+
+}  // namespace cryptutil::detail
+
+#endif
