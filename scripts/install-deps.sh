@@ -4,12 +4,12 @@ set -euo pipefail
 packages=(
   cmake make g++ clang
   libssl-dev openssl pkg-config
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev libcli11-dev valgrind
   libgtest-dev libbenchmark-dev
 )
-# The hardening checks of .ci/run: sanitizer and libFuzzer runtimes, valgrind, clang-tidy.
+# The hardening checks of .ci/run: sanitizer and libFuzzer runtimes, clang-tidy, the other crypto libraries.
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(libclang-rt-14-dev valgrind clang-tidy android-libboringssl-dev libc++-dev libc++abi-dev googletest)
+  packages+=(libclang-rt-14-dev clang-tidy android-libboringssl-dev libc++-dev libc++abi-dev googletest)
 fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

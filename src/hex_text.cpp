@@ -1,54 +1,66 @@
-#include <cstdint>
+// Hex text in constant time: hosts print and read keys with these codecs, so no branch or table
+// lookup depends on a byte or character (as libsodium's sodium_bin2hex and sodium_hex2bin). Digits
+// come from arithmetic, 16 bytes at a time, and a decoder's validity gathers in a mask that is
+// tested once.
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "constant_time.h"
 #include "cryptutil/util.h"
-#include "hex_digits.h"
+#include "vector16.h"
 
 namespace {
 
-// Two digits per byte value, so encoding is one 16-bit copy per byte.
-struct DigitPairs {
-    char pair[256][2];
-};
-constexpr DigitPairs MakePairs(const char* digits) {
-    DigitPairs t{};
-    for (int b = 0; b < 256; ++b) {
-        t.pair[b][0] = digits[b >> 4];
-        t.pair[b][1] = digits[b & 0x0F];
-    }
-    return t;
+using namespace cryptutil::detail;
+
+// 'a' - '0' - 10 and 'A' - '0' - 10: what a letter digit adds past '9'.
+constexpr unsigned char kLower = 39, kUpper = 7;
+
+char Digit(unsigned nibble, unsigned letters) {
+    return static_cast<char>('0' + nibble + ((9U - nibble) >> 8 & letters));
 }
-constexpr DigitPairs kLower = MakePairs(cryptutil::detail::kHexLowerDigits);
-constexpr DigitPairs kUpper = MakePairs(cryptutil::detail::kHexUpperDigits);
+
+Bytes16 Digits(Bytes16 nibbles, unsigned char letters) {
+    return nibbles + '0' + (reinterpret_cast<Bytes16>(nibbles > 9) & letters);
+}
 
 // Throws std::bad_alloc when the result cannot be allocated.
-std::string EncodeHex(const unsigned char* in, std::size_t n, const DigitPairs& digits) {
+std::string EncodeHex(const unsigned char* in, std::size_t n, unsigned char letters) {
     std::string out(2 * n, '\0');
     char* o = out.data();
     std::size_t i = 0;
-    // Eight bytes in, sixteen characters out per step: whole-word loads and stores.
-    for (; i + 8 <= n; i += 8, o += 16) {
-        unsigned char chunk[8];
-        std::memcpy(chunk, in + i, 8);
-        char text[16];
-        for (int k = 0; k < 8; ++k) std::memcpy(text + 2 * static_cast<std::size_t>(k), digits.pair[chunk[k]], 2);
-        std::memcpy(o, text, 16);
+    for (; i + 16 <= n; i += 16, o += 32) {
+        const Bytes16 v = Load16(in + i), hi = Digits(v >> 4, letters), lo = Digits(v & 15, letters);
+        Store16(o, __builtin_shufflevector(hi, lo, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+        Store16(o + 16, __builtin_shufflevector(hi, lo, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
     }
-    for (; i < n; ++i, o += 2) std::memcpy(o, digits.pair[in[i]], 2);
+    for (; i < n; ++i, o += 2) {
+        o[0] = Digit(in[i] >> 4, letters);
+        o[1] = Digit(in[i] & 15U, letters);
+    }
     return out;
 }
 
-bool IsHexDigit(unsigned char c) {
-    return cryptutil::detail::kHexDigitValue[c] < 16;
+// The value of a hex digit of either case; lanes (or `bad`) get all ones for anything else.
+Bytes16 Values(Bytes16 c, Bytes16& bad) {
+    const Bytes16 digit = c - '0', letter = (c | 0x20) - 'a';
+    const auto isDigit = reinterpret_cast<Bytes16>(digit < 10), isLetter = reinterpret_cast<Bytes16>(letter < 6);
+    bad |= ~(isDigit | isLetter);
+    return (digit & isDigit) | ((letter + 10) & isLetter);
 }
 
+unsigned Value(unsigned c, unsigned& bad) {
+    const unsigned digit = InRange(c, '0', '9'), letter = InRange(c | 0x20, 'a', 'f');
+    bad |= ~(digit | letter);
+    return (digit & (c - '0')) | (letter & ((c | 0x20) - 87));
+}
+
+// The message names the first character that is not a hex digit: found once the text is known bad.
 [[noreturn]] void ThrowNotHex(const std::string& in) {
     std::size_t i = 0;
-    while (IsHexDigit(static_cast<unsigned char>(in[i]))) ++i;
+    for (unsigned bad = 0; Value(static_cast<unsigned char>(in[i]), bad), bad == 0;) ++i;
     const auto c = static_cast<unsigned char>(in[i]);
     char what[96];
     if (c >= 0x21 && c <= 0x7E) {
@@ -88,41 +100,20 @@ std::string OPENSSL_buf2hexstr(const std::string& in) {
     if (in.size() % 2 != 0) throw std::runtime_error("String is not valid length ...");
     const std::size_t n = in.size() / 2;
     std::string out(n, '\0');
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    char* o = out.data();
-    unsigned bad = 0;
+    const char* p = in.data();
+    Bytes16 badLanes{};
     std::size_t i = 0;
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Sixteen characters in, eight bytes out per step, in vector arithmetic (SSE2 or NEON).
-    using Bytes16 = unsigned char __attribute__((vector_size(16)));
-    using Words8 = std::uint16_t __attribute__((vector_size(16)));
-    Bytes16 invalid{};
-    for (; i + 8 <= n; i += 8) {
-        Bytes16 c;
-        std::memcpy(&c, p + 2 * i, 16);
-        const Bytes16 digit = c - '0';
-        const Bytes16 letter = (c | 0x20) - 'a';
-        const auto isDigit = reinterpret_cast<Bytes16>(digit < 10);
-        const auto isLetter = reinterpret_cast<Bytes16>(letter < 6);
-        invalid |= ~(isDigit | isLetter);
-        const Bytes16 value = (digit & isDigit) | ((letter + 10) & isLetter);
-        // Little-endian lanes: each 16-bit word holds the high digit in its low byte.
-        const auto pairs = reinterpret_cast<Words8>(value);
-        const Words8 combined = ((pairs & 0x0F) << 4) | (pairs >> 8);
-        std::uint16_t words[8];
-        std::memcpy(words, &combined, sizeof words);
-        for (int k = 0; k < 8; ++k) o[i + static_cast<std::size_t>(k)] = static_cast<char>(words[k]);
+    for (; i + 16 <= n; i += 16) {
+        const Bytes16 a = Values(Load16(p + 2 * i), badLanes), b = Values(Load16(p + 2 * i + 16), badLanes);
+        const Bytes16 hi = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        const Bytes16 lo = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+        Store16(out.data() + i, (hi << 4) | lo);
     }
-    std::uint64_t halves[2];
-    std::memcpy(halves, &invalid, sizeof halves);
-    if ((halves[0] | halves[1]) != 0) bad = 0xF0;
-#endif
+    unsigned bad = 0;
     for (; i < n; ++i) {
-        const unsigned hi = cryptutil::detail::kHexDigitValue[p[2 * i]];
-        const unsigned lo = cryptutil::detail::kHexDigitValue[p[2 * i + 1]];
-        bad |= hi | lo;
-        o[i] = static_cast<char>((hi << 4) | (lo & 0x0F));
+        const unsigned hi = Value(static_cast<unsigned char>(p[2 * i]), bad);
+        out[i] = static_cast<char>(hi << 4 | Value(static_cast<unsigned char>(p[2 * i + 1]), bad));
     }
-    if ((bad & 0xF0) != 0) ThrowNotHex(in);  // checked once, after the loop, to keep it branch-free
+    if (Declassified(AnyLane(badLanes) | (bad != 0))) ThrowNotHex(in);
     return out;
 }

@@ -1,16 +1,19 @@
-// The one place where the crypto libraries differ: how a parsed RSA key is held and used.
-// OpenSSL 3 and 1.1.1 and BoringSSL hold it as an RSA (rsa_backend_rsa.cpp); an OpenSSL 3 built
-// without deprecated APIs has no RSA type, and holds it as an EVP_PKEY (rsa_backend_evp.cpp).
-// Exactly one of the two files compiles to anything.
+// The one place where the crypto libraries differ: how an RSA key is held and used. OpenSSL 3 and
+// 1.1.1 and BoringSSL hold it as an RSA (rsa_backend_rsa.cpp); an OpenSSL 3 built without
+// deprecated APIs has no RSA type and holds it as an EVP_PKEY (rsa_backend_evp.cpp). Exactly one
+// of the two files compiles to anything. Keys are read and checked in rsa_key.cpp, the same way
+// for every library, and reach the library as numbers.
 #ifndef CRYPTUTIL_SRC_RSA_BACKEND_H
 #define CRYPTUTIL_SRC_RSA_BACKEND_H
 
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/opensslconf.h>
 #include <openssl/rsa.h>
 
 #include <cstddef>
-#include <memory>
+
+#include "owners.h"
 
 #if defined(OPENSSL_NO_DEPRECATED_3_0)
 #define CRYPTUTIL_RSA_AS_EVP_PKEY 1
@@ -23,35 +26,33 @@ using RsaKeyObject = EVP_PKEY;
 #else
 using RsaKeyObject = RSA;
 #endif
+void FreeRsaKey(RsaKeyObject* key);  // clears the private values
+using RsaKey = Owned<RsaKeyObject, FreeRsaKey>;
+using Bignum = Owned<BIGNUM, BN_clear_free>;  // cleared when freed: it may be a secret
 
-struct RsaKeyFree {
-    void operator()(RsaKeyObject* key) const noexcept;
+// The numbers of a key: n and e for a public one, and all eight for a private one (RFC 8017).
+struct RsaNumbers {
+    Bignum n, e, d, p, q, dP, dQ, qInv;
 };
-using RsaKey = std::unique_ptr<RsaKeyObject, RsaKeyFree>;
 
-// An RSAPublicKey or RSAPrivateKey (PKCS #1) in exactly `len` DER bytes; null otherwise. Whatever
-// the library copies of a private key is wiped when the key is freed.
-RsaKey RsaPublicKeyFromDer(const unsigned char* der, std::size_t len);
-RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len);
+// The key for the numbers, which it takes over; false when the library refuses them.
+bool MakePublicKey(RsaNumbers& numbers, RsaKey& key);
+bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key);
 
 // k: the modulus length in bytes.
-std::size_t ModulusBytes(const RsaKeyObject& key);
-// The modulus length in bits.
-std::size_t ModulusBits(const RsaKeyObject& key);
-// Whether the public exponent is odd and at least 3.
-bool OddExponentOfAtLeast3(const RsaKeyObject& key);
+std::size_t ModulusBytes(const RsaKey& key);
 
 // RSAES-OAEP with SHA-1, MGF1-SHA-1 and the empty label; `len` is at most k. `out` has room for k
 // bytes. Both return the number of bytes written, or -1.
-int OaepEncrypt(RsaKeyObject& key, const unsigned char* in, std::size_t len, unsigned char* out);
-int OaepDecrypt(RsaKeyObject& key, const unsigned char* in, std::size_t len, unsigned char* out);
+int OaepEncrypt(const RsaKey& key, const unsigned char* in, std::size_t len, unsigned char* out);
+int OaepDecrypt(const RsaKey& key, const unsigned char* in, std::size_t len, unsigned char* out);
 
 // SHA-256 of `len` bytes into 32 bytes at `digest`; false only when memory runs out.
 bool Sha256(const unsigned char* data, std::size_t len, unsigned char* digest);
 
 // RSASSA-PKCS1-v1_5 over a SHA-256 digest. `sig` has room for k bytes.
-bool SignSha256(RsaKeyObject& key, const unsigned char* digest, unsigned char* sig);
-bool VerifySha256(RsaKeyObject& key, const unsigned char* digest, const unsigned char* sig, std::size_t sigLen);
+bool SignSha256(const RsaKey& key, const unsigned char* digest, unsigned char* sig);
+bool VerifySha256(const RsaKey& key, const unsigned char* digest, const unsigned char* sig, std::size_t sigLen);
 
 }  // namespace cryptutil::detail
 

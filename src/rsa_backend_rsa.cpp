@@ -1,17 +1,16 @@
 // RSA keys held as OpenSSL's RSA, wherever the library declares it. OpenSSL 3 deprecates the type,
-// but it keeps per-call parsing cheap: d2i_RSAPublicKey takes about 5 microseconds where
-// d2i_PublicKey and OSSL_DECODER take 100 to 270, and d2i_RSAPrivateKey about 10 where the
-// EVP_PKEY readers take about 350. The low-level SHA-256 functions need no allocation.
+// but it keeps a key made on every call cheap, and its SHA-256 functions need no allocation.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
 #include "rsa_backend.h"
 
 #if !defined(CRYPTUTIL_RSA_AS_EVP_PKEY)
 
-#include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
 #include <openssl/sha.h>
+
+#include "constant_time.h"
 
 namespace cryptutil::detail {
 namespace {
@@ -23,49 +22,49 @@ using Length = std::size_t;
 using Length = int;
 #endif
 
-template <RSA* (*Parse)(RSA**, const unsigned char**, long)>
-RsaKey FromDer(const unsigned char* der, std::size_t len) {
-    const unsigned char* end = der + len;
-    RsaKey key(Parse(nullptr, &der, static_cast<long>(len)));
-    return key && der == end ? std::move(key) : nullptr;
+// Hands three numbers to a setter that takes them over only when it succeeds.
+template <typename Set>
+bool Give(Set set, RSA* key, Bignum& a, Bignum& b, Bignum& c) {
+    if (set(key, a.get(), b.get(), c.get()) != 1) return false;
+    a.release();
+    b.release();
+    c.release();
+    return true;
+}
+
+bool SetKey(RSA* key, RsaNumbers& k) {
+    return Give(RSA_set0_key, key, k.n, k.e, k.d);
 }
 
 }  // namespace
 
-void RsaKeyFree::operator()(RSA* key) const noexcept {
-    RSA_free(key);  // clears the private values
+void FreeRsaKey(RSA* key) {
+    RSA_free(key);
 }
 
-RsaKey RsaPublicKeyFromDer(const unsigned char* der, std::size_t len) {
-    return FromDer<d2i_RSAPublicKey>(der, len);
+bool MakePublicKey(RsaNumbers& numbers, RsaKey& key) {
+    key.reset(RSA_new());
+    return key && SetKey(key.get(), numbers);
 }
 
-RsaKey RsaPrivateKeyFromDer(const unsigned char* der, std::size_t len) {
-    return FromDer<d2i_RSAPrivateKey>(der, len);
+bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key) {
+    key.reset(RSA_new());
+    auto factors = [](RSA* r, BIGNUM* p, BIGNUM* q, BIGNUM*) { return RSA_set0_factors(r, p, q); };
+    Bignum none;
+    return key && SetKey(key.get(), numbers) && Give(factors, key.get(), numbers.p, numbers.q, none) &&
+           Give(RSA_set0_crt_params, key.get(), numbers.dP, numbers.dQ, numbers.qInv);
 }
 
-std::size_t ModulusBytes(const RSA& key) {
-    return static_cast<std::size_t>(RSA_size(&key));
+std::size_t ModulusBytes(const RsaKey& key) {
+    return static_cast<std::size_t>(RSA_size(key.get()));
 }
 
-std::size_t ModulusBits(const RSA& key) {
-    const BIGNUM* n = nullptr;
-    RSA_get0_key(&key, &n, nullptr, nullptr);
-    return n == nullptr ? 0 : static_cast<std::size_t>(BN_num_bits(n));
+int OaepEncrypt(const RsaKey& key, const unsigned char* in, std::size_t len, unsigned char* out) {
+    return RSA_public_encrypt(static_cast<Length>(len), in, out, key.get(), RSA_PKCS1_OAEP_PADDING);
 }
 
-bool OddExponentOfAtLeast3(const RSA& key) {
-    const BIGNUM* e = nullptr;
-    RSA_get0_key(&key, nullptr, &e, nullptr);
-    return e != nullptr && BN_is_negative(e) == 0 && BN_is_odd(e) != 0 && BN_is_one(e) == 0;
-}
-
-int OaepEncrypt(RSA& key, const unsigned char* in, std::size_t len, unsigned char* out) {
-    return RSA_public_encrypt(static_cast<Length>(len), in, out, &key, RSA_PKCS1_OAEP_PADDING);
-}
-
-int OaepDecrypt(RSA& key, const unsigned char* in, std::size_t len, unsigned char* out) {
-    return RSA_private_decrypt(static_cast<Length>(len), in, out, &key, RSA_PKCS1_OAEP_PADDING);
+int OaepDecrypt(const RsaKey& key, const unsigned char* in, std::size_t len, unsigned char* out) {
+    return Declassified(RSA_private_decrypt(static_cast<Length>(len), in, out, key.get(), RSA_PKCS1_OAEP_PADDING));
 }
 
 bool Sha256(const unsigned char* data, std::size_t len, unsigned char* digest) {
@@ -77,14 +76,15 @@ bool Sha256(const unsigned char* data, std::size_t len, unsigned char* digest) {
     return true;
 }
 
-bool SignSha256(RSA& key, const unsigned char* digest, unsigned char* sig) {
+bool SignSha256(const RsaKey& key, const unsigned char* digest, unsigned char* sig) {
     unsigned int len = 0;
-    return RSA_sign(NID_sha256, digest, SHA256_DIGEST_LENGTH, sig, &len, &key) == 1 && len == ModulusBytes(key);
+    return Declassified(RSA_sign(NID_sha256, digest, SHA256_DIGEST_LENGTH, sig, &len, key.get())) == 1 &&
+           Declassified(len) == ModulusBytes(key);
 }
 
-bool VerifySha256(RSA& key, const unsigned char* digest, const unsigned char* sig, std::size_t sigLen) {
-    if (sigLen != ModulusBytes(key)) return false;
-    return RSA_verify(NID_sha256, digest, SHA256_DIGEST_LENGTH, sig, static_cast<unsigned int>(sigLen), &key) == 1;
+bool VerifySha256(const RsaKey& key, const unsigned char* digest, const unsigned char* sig, std::size_t sigLen) {
+    return sigLen == ModulusBytes(key) &&
+           RSA_verify(NID_sha256, digest, SHA256_DIGEST_LENGTH, sig, static_cast<unsigned int>(sigLen), key.get()) == 1;
 }
 
 }  // namespace cryptutil::detail

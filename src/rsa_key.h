@@ -1,5 +1,5 @@
-// RSA keys read from PEM text. The armour and the outer DER are read here, into buffers the
-// library owns and wipes; the crypto library only ever sees the PKCS #1 key (rsa_backend.h).
+// RSA keys read from PEM text, the same way on every crypto library: the armour, the DER and the
+// numbers are read and checked here, and the library is handed the numbers (rsa_backend.h).
 #ifndef CRYPTUTIL_SRC_RSA_KEY_H
 #define CRYPTUTIL_SRC_RSA_KEY_H
 
@@ -9,17 +9,16 @@
 
 namespace cryptutil::detail {
 
-// A PEM "PUBLIC KEY" (SubjectPublicKeyInfo) block holding an rsaEncryption key; null otherwise
-// (RSA-PSS keys included), and for keys outside the limits (1,024 to 16,384 bits, an odd public
-// exponent of at least 3). The text is read up to its first NUL; blocks with other labels before
-// it are skipped.
-RsaKey ReadRsaPublicKey(const std::string& pem);
+// A PEM "PUBLIC KEY" block (SubjectPublicKeyInfo) of an rsaEncryption key within the limits: 1,024
+// to 16,384 bits and an odd public exponent from 3 to 2^33 - 1. The text is read up to its first
+// NUL; blocks with other labels before it are skipped.
+bool ReadRsaPublicKey(const std::string& pem, RsaKey& key);
 
-// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption) block; null
-// otherwise, for keys outside the same limits, and for a block with headers (a
-// pass-phrase-protected key: nothing ever prompts).
-// Read as above. Every buffer that held the key's bytes is wiped before it is released.
-RsaKey ReadRsaPrivateKey(const std::string& pem);
+// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption) block, read as
+// above, of a two-prime key within the same limits whose parts agree (n = pq, e d = 1 modulo p - 1
+// and q - 1, the CRT values those of d and q). Its text is decoded in constant time, and every
+// buffer that held the key's bytes is wiped before it is released.
+bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key);
 
 }  // namespace cryptutil::detail
 

@@ -29,15 +29,15 @@ void GetRandomBytes(unsigned char* key, int keySize) noexcept {
 int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out) noexcept {
     return Guarded(-1, [&] {
         if (plaintext_size < 0 || (plaintext == nullptr && plaintext_size > 0) || out == nullptr) return -1;
-        const auto key = cryptutil::detail::ReadRsaPublicKey(publicKey);
-        if (!key) return -1;
-        const std::size_t k = cryptutil::detail::ModulusBytes(*key);
+        cryptutil::detail::RsaKey key;
+        if (!cryptutil::detail::ReadRsaPublicKey(publicKey, key)) return -1;
+        const std::size_t k = cryptutil::detail::ModulusBytes(key);
         if (k < kOaepOverhead || static_cast<std::size_t>(plaintext_size) > k - kOaepOverhead) return -1;
 
         std::string wrapped(k, '\0');
         unsigned char none = 0;  // OpenSSL copies from the pointer even for an empty secret
         auto* dst = reinterpret_cast<unsigned char*>(wrapped.data());
-        if (cryptutil::detail::OaepEncrypt(*key, plaintext != nullptr ? plaintext : &none,
+        if (cryptutil::detail::OaepEncrypt(key, plaintext != nullptr ? plaintext : &none,
                                            static_cast<std::size_t>(plaintext_size), dst) != static_cast<int>(k)) {
             return -1;
         }
@@ -50,15 +50,15 @@ int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* o
     return Guarded(-1, [&] {
         const cryptutil::detail::SecretString wipeKeyText(privateKey);  // our copy of the private key
         if (out == nullptr) return -1;
-        const auto key = cryptutil::detail::ReadRsaPrivateKey(privateKey);
-        if (!key) return -1;
+        cryptutil::detail::RsaKey key;
         std::string wrapped;
         // A ciphertext is exactly k bytes (RFC 8017, 7.1.2); anything else never reaches OpenSSL.
-        if (!cryptutil::detail::FromTransportText(encrypted, wrapped) ||
-            wrapped.size() != cryptutil::detail::ModulusBytes(*key)) {
+        if (!cryptutil::detail::ReadRsaPrivateKey(privateKey, key) ||
+            !cryptutil::detail::FromTransportText(encrypted, wrapped) ||
+            wrapped.size() != cryptutil::detail::ModulusBytes(key)) {
             return -1;
         }
-        return cryptutil::detail::OaepDecrypt(*key, reinterpret_cast<const unsigned char*>(wrapped.data()),
+        return cryptutil::detail::OaepDecrypt(key, reinterpret_cast<const unsigned char*>(wrapped.data()),
                                               wrapped.size(), out);
     });
 }

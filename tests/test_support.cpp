@@ -135,8 +135,6 @@ PssKeyPair PssKeys() {
     return {ReadKeyFile("pss.public.pem"), ReadKeyFile("pss.pkcs8.pem"), ReadKeyFile("pss.pkcs1.pem")};
 }
 
-namespace {
-
 std::string Der(unsigned char tag, const std::string& contents) {
     std::string length;
     for (std::size_t n = contents.size(); n > 0; n >>= 8) length.insert(length.begin(), static_cast<char>(n & 0xFF));
@@ -161,7 +159,34 @@ std::string PemOf(const std::string& label, const std::string& der) {
     return pem + "-----END " + label + "-----\n";
 }
 
-}  // namespace
+std::string PemDer(const std::string& pem) {
+    std::string b64;
+    const std::size_t begin = pem.find('\n') + 1, end = pem.find("-----END");
+    for (const char c : pem.substr(begin, end - begin))
+        b64 += c == '\n' || c == '\r' ? std::string() : std::string(1, c);
+    return ReferenceBytes(b64);
+}
+
+std::vector<std::string> DerElements(const std::string& der) {
+    std::vector<std::string> elements;
+    for (std::size_t at = 0; at + 2 <= der.size();) {
+        std::size_t len = static_cast<unsigned char>(der[at + 1]), header = 2;
+        if (len >= 0x80) {
+            const std::size_t bytes = len & 0x7F;
+            len = 0;
+            for (std::size_t i = 0; i < bytes; ++i) len = len << 8 | static_cast<unsigned char>(der[at + 2 + i]);
+            header += bytes;
+        }
+        elements.push_back(der.substr(at, header + len));
+        at += header + len;
+    }
+    return elements;
+}
+
+std::string Contents(const std::string& element) {
+    const auto len = static_cast<unsigned char>(element[1]);
+    return element.substr(len < 0x80 ? 2 : 2 + (len & 0x7F));
+}
 
 std::string RsaPublicKeyPem(const std::string& n, const std::string& e) {
     const std::string algorithm = Der(0x30, Der(0x06, Unhex("2a864886f70d010101")) + Der(0x05, ""));

@@ -55,6 +55,16 @@ struct PssKeyPair {
 };
 PssKeyPair PssKeys();
 
+// DER: an element of `tag`, an INTEGER of a big-endian magnitude (in its shortest form), the
+// elements one after another in `der` (each with its header), an element's contents.
+std::string Der(unsigned char tag, const std::string& contents);
+std::string DerInteger(std::string bigEndian);
+std::vector<std::string> DerElements(const std::string& der);
+std::string Contents(const std::string& element);
+// PEM armour around DER, in lines of 64; and the DER inside armour.
+std::string PemOf(const std::string& label, const std::string& der);
+std::string PemDer(const std::string& pem);
+
 // PEM keys built from their numbers (big-endian bytes), for keys no generator makes: a public key
 // (SubjectPublicKeyInfo), and a PKCS #1 private key of n, e, d, p, q, dP, dQ, qInv.
 std::string RsaPublicKeyPem(const std::string& n, const std::string& e);
