@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang
   libssl-dev openssl pkg-config
-  nlohmann-json3-dev libcli11-dev valgrind
+  nlohmann-json3-dev libcli11-dev valgrind help2man
   libgtest-dev libbenchmark-dev
 )
 # The hardening checks of .ci/run: sanitizer and libFuzzer runtimes, clang-tidy, the other crypto libraries.

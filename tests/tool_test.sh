@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The command-line tool end to end: pipelines, exit codes, messages, and openssl as a peer.
+# The command-line tool end to end: pipelines, exit codes, what a failure leaves, and openssl as a peer.
 #   tool_test.sh [EMULATOR ARGS...] TOOL
 set -u
 work=$(mktemp -d)
@@ -10,113 +10,122 @@ cd "$work" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# expect CODE PATTERN COMMAND...: exit code and a line of stderr matching PATTERN.
+# expect CODE PATTERN COMMAND...: exit code, nothing on standard output, one line of stderr matching PATTERN.
 expect() {
   local code=$1 pattern=$2; shift 2
   "$@" >out 2>err </dev/null
   local got=$?
   [ "$got" -eq "$code" ] || fail "$* exited $got, expected $code"
-  grep -q -- "$pattern" err || fail "$*: stderr '$(cat err)' lacks '$pattern'"
+  [ ! -s out ] || fail "$*: wrote to standard output on failure"
+  [ "$(wc -l <err)" -eq 1 ] && grep -q -- "$pattern" err || fail "$*: stderr '$(cat err)' is not one line with '$pattern'"
 }
 
 openssl genrsa -out key.pem 2048 2>/dev/null && openssl pkey -in key.pem -pubout -out pub.pem || exit 1
 K=$("$tool" keygen)
-[ ${#K} -eq 64 ] || fail "keygen gave '$K'"
-[ "$("$tool" keygen --size 16 | tr -d '\n' | wc -c)" -eq 32 ] || fail "keygen --size 16"
+[ ${#K} -eq 64 ] && [ "$("$tool" keygen --size 16 | tr -d '\n' | wc -c)" -eq 32 ] || fail "keygen gave '$K'"
 
-# Pipelines round-trip.
+# Round trips, from standard input and from files, to standard output and to -o.
 [ "$(echo hi | "$tool" encrypt --key "$K" | "$tool" decrypt --key "$K")" = hi ] || fail "encrypt | decrypt"
 echo "$K" >aes.hex
-[ "$(printf 'x\0y' | "$tool" encrypt --key-file aes.hex | "$tool" decrypt --key-file aes.hex | od -An -c | tr -d ' ')" = 'x\0y' ] ||
-  fail "NUL bytes through encrypt | decrypt"
-[ "$(echo "$K" | "$tool" wrap --public pub.pem --key-file - | "$tool" unwrap --private key.pem)" = "$K" ] ||
-  fail "wrap with the key on standard input"
-[ "$("$tool" wrap --public pub.pem --key "$K" | "$tool" unwrap --private key.pem)" = "$K" ] || fail "wrap | unwrap"
+printf 'x\0y' >nul.bin
+"$tool" encrypt --key-file aes.hex nul.bin -o nul.txt && "$tool" decrypt --key-file aes.hex nul.txt -o back.bin &&
+  cmp -s nul.bin back.bin || fail "NUL bytes through files and -o"
+[ "$(echo "$K" | "$tool" wrap --public pub.pem --key-file - | "$tool" unwrap --private key.pem)" = "$K" ] || fail "wrap | unwrap"
 [ "$(printf hi | "$tool" hex encode | "$tool" hex decode)" = hi ] || fail "hex round trip"
 [ "$(printf abc | "$tool" hash)" = ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad ] || fail "hash"
 [ "$("$tool" error E1 hello)" = '{"msg":{"body":"hello","code":"E1"},"status_code":"ng"}' ] || fail "error"
 "$tool" now | grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\+08:00$' || fail "now"
+[ "$(echo hi | "$tool" encrypt --key "$K" | sed 's/$/\r/' | "$tool" decrypt --key "$K")" = hi ] || fail "CRLF text"
+{ echo "$K"; echo hi; } | "$tool" encrypt --key-file - | { echo "$K"; cat; } | "$tool" decrypt --key-file - | grep -qx hi ||
+  fail "--key-file - for encrypt and decrypt"
 
-# Text saved with CRLF line ends, as Windows peers write it, reads the same.
-[ "$(echo hi | "$tool" encrypt --key "$K" | sed 's/$/\r/' | "$tool" decrypt --key "$K")" = hi ] || fail "decrypt of CRLF text"
-[ "$("$tool" wrap --public pub.pem --key "$K" | sed 's/$/\r/' | "$tool" unwrap --private key.pem)" = "$K" ] ||
-  fail "unwrap of CRLF text"
-printf '%s\r\n' "$K" >aes-crlf.hex
-[ "$(echo hi | "$tool" encrypt --key-file aes-crlf.hex | "$tool" decrypt --key "$K")" = hi ] || fail "a CRLF key file"
-
-# verify: 0 for valid, 1 for invalid.
+# verify: 0 valid, 1 invalid, 2 for a key file missing or broken.
 printf 'data' >data
-sig=$("$tool" sign --private key.pem <data)
-"$tool" verify --public pub.pem --signature "$sig" <data >/dev/null || fail "verify of a good signature"
-printf '%s\r\n' "$sig" >sig-crlf.txt
-"$tool" verify --public pub.pem --signature-file sig-crlf.txt <data >/dev/null || fail "a CRLF signature file"
-printf 'date' | "$tool" verify --public pub.pem --signature "$sig" >out
-[ $? -eq 1 ] && grep -qx invalid out || fail "verify of altered data"
+"$tool" sign --private key.pem data -o data.sig || fail "sign"
+"$tool" verify --public pub.pem --signature-file data.sig data >out && grep -qx valid out || fail "verify valid"
+printf 'date' | "$tool" verify --public pub.pem --signature-file data.sig >out; [ $? -eq 1 ] && grep -qx invalid out || fail "verify invalid"
+expect 2 "cannot read missing.pem" "$tool" verify --public missing.pem --signature-file data.sig data
+expect 2 "not a PEM RSA public key" "$tool" verify --public key.pem --signature-file data.sig data
 
-# Bad input: one clear line, exit 2 for usage, 1 for a failed operation.
-expect 2 "not hex" "$tool" encrypt --key zz
+# Usage and I/O errors exit 2, negative verdicts 1; none writes to standard output.
 expect 2 "16, 24 or 32 bytes" "$tool" encrypt --key 0011
 expect 2 "exactly one of --key and --key-file" "$tool" encrypt
 expect 2 "see --help" "$tool" frobnicate
 expect 2 "only one option can read standard input" "$tool" wrap --public - --key-file -
-expect 2 "give the signature" "$tool" verify --public pub.pem
-echo zz | "$tool" hex decode 2>err; [ $? -eq 1 ] && grep -q "standard input is not hex" err || fail "bad hex on standard input"
-echo zz | "$tool" encrypt --key-file - 2>err; [ $? -eq 1 ] && grep -q "key on standard input is not hex" err ||
-  fail "a bad key on standard input is bad data"
-expect 1 "is over 1048576 bytes" "$tool" encrypt --key-file /dev/zero
-expect 1 "is over 1048576 bytes" "$tool" verify --public pub.pem --signature-file /dev/zero
-mkdir adir
-expect 1 "cannot read adir: it is a directory" "$tool" sign --private adir
-[ "$("$tool" hash <adir 2>&1)" = "cryptutil: cannot read standard input: Is a directory" ] || fail "a directory on standard input"
-expect 1 "cannot read missing.pem" "$tool" wrap --public missing.pem --key "$K"
-expect 1 "not a PEM RSA public key" "$tool" wrap --public key.pem --key "$K"
-expect 1 "not an unencrypted PEM RSA private key" "$tool" sign --private pub.pem
-expect 1 "decryption failed" "$tool" decrypt --key "$K"
-expect 1 "unwrapping failed" "$tool" unwrap --private key.pem
+expect 2 "cannot read nothing.bin" "$tool" encrypt --key "$K" nothing.bin
+expect 2 "not an unencrypted PEM RSA private key" "$tool" sign --private pub.pem data
 expect 2 "UTF-8" "$tool" error E1 $'\xff'
+mkfifo fifo
+expect 2 "not a regular file" timeout 10 "$tool" wrap --public fifo --key "$K"
+expect 2 "not a regular file" "$tool" encrypt --key-file /dev/zero data
+expect 1 "decryption failed" "$tool" decrypt --key "$K" data
+expect 1 "unwrapping failed" "$tool" unwrap --private key.pem data
+printf 'zz' >bad.hex
+expect 1 "not hex" "$tool" hex decode bad.hex
 
-# Output that cannot be written fails the command.
-for redirect in '>/dev/full' '>&-'; do
-  eval "\"\$tool\" keygen $redirect 2>err"
-  [ $? -eq 1 ] && grep -q "cannot write the output" err || fail "keygen $redirect"
+# A key on the command line appears in no message, however the command line is wrong.
+for args in "encrypt -k $K" "encrypt --key $K extra more" "encrypt --key ${K}0" "encrypt --key ${K:0:63}g" "keygen $K"; do
+  $tool $args </dev/null >/dev/null 2>err
+  ! grep -qi -- "${K:0:16}" err || fail "'$args' echoes the key: $(cat err)"
 done
-head -c 200000 /dev/urandom >big
-# Streamed in several reads: the same bytes as openssl's, both ways.
-"$tool" encrypt --key "$K" <big | sed 's/%2B/+/g' | openssl base64 -d -A | openssl enc -d -aes-256-ecb -K "$K" -nopad |
-  head -c 200000 | cmp -s - big || fail "openssl decrypts a streamed encryption"
-openssl enc -aes-256-ecb -K "$K" <big | openssl base64 -A | "$tool" decrypt --key "$K" | cmp -s - big ||
-  fail "a streamed decryption of openssl's"
-"$tool" encrypt --key "$K" <big | "$tool" decrypt --key "$K" >/dev/full 2>err
-[ $? -eq 1 ] && grep -q "cannot write the output: No space left on device" err || fail "decrypt >/dev/full: $(cat err)"
+
+# A failed decrypt leaves nothing: no file (and an existing one unchanged), nothing on standard output.
+head -c 300000 /dev/urandom >big
+"$tool" encrypt --key "$K" big -o big.txt || fail "encrypt big"
+head -c 200000 big.txt >cut.txt
+{ head -c -13 big.txt; printf 'AAAA'; tail -c 9 big.txt; } >tampered.txt  # in the last block, with the padding
+other=$("$tool" keygen)
+for case in "cut.txt $K" "tampered.txt $K" "big.txt $other"; do
+  set -- $case
+  expect 1 "decryption failed" "$tool" decrypt --key "$2" "$1"
+  expect 1 "decryption failed" "$tool" decrypt --key "$2" "$1" -o fresh.bin
+  [ ! -e fresh.bin ] || fail "decrypt $1 left fresh.bin"
+  echo kept >old.bin
+  expect 1 "decryption failed" "$tool" decrypt --key "$2" "$1" -o old.bin
+  [ "$(cat old.bin)" = kept ] || fail "decrypt $1 changed old.bin"
+  ls | grep -q 'bin\.' && fail "decrypt $1 left a temporary file"
+done
+"$tool" decrypt --key "$K" big.txt | cmp -s - big || fail "decrypt big to standard output"
+
+# Output that cannot be written is an I/O error; a closed pipe ends the tool by SIGPIPE (141),
+# whatever the signal disposition it was started with.
+expect 2 "not a regular file" "$tool" keygen -o /dev/full
+"$tool" keygen >/dev/full 2>err; [ $? -eq 2 ] && grep -q "cannot write the output" err || fail "keygen >/dev/full"
+for disposition in - ''; do
+  (trap "$disposition" PIPE; "$tool" encrypt --key "$K" big | head -c 10 >/dev/null; exit "${PIPESTATUS[0]}")
+  [ $? -eq 141 ] || fail "closed pipe with SIGPIPE '${disposition:-ignored}'"
+done
+
+# inspect: the bytes, or what is wrong.
+"$tool" wrap --public pub.pem --key "$K" >wrapped.txt
+"$tool" inspect --key pub.pem wrapped.txt >out && grep -qx 'bytes: 256' out || fail "inspect a wrapped key"
+"$tool" inspect --key key.pem --hex data.sig >out && grep -q '^hex: ' out || fail "inspect a signature with --hex"
+openssl base64 -in big -out wrapped.b64
+"$tool" inspect wrapped.b64 >out; [ $? -eq 1 ] && grep -q "wrapped into lines" out || fail "inspect wrapped lines"
+printf 'ab-_' | "$tool" inspect >out; [ $? -eq 1 ] && grep -q "URL-safe" out || fail "inspect URL-safe"
+printf 'Zg==Zg==' | "$tool" inspect >out; [ $? -eq 1 ] && grep -q "'=' stands inside" out || fail "inspect = inside"
+printf 'Zm9vYmFyYmF6' | "$tool" inspect --key pub.pem >out; [ $? -eq 1 ] && grep -q "not 256 bytes" out || fail "inspect not k"
+
+# Every command's help says what it reads, writes and does on failure, with its own example.
+for cmd in keygen encrypt decrypt wrap unwrap sign verify hash "hex encode" "hex decode" inspect error now demo; do
+  help=$($tool $cmd --help)
+  for field in Reads Writes Failure Example; do
+    echo "$help" | grep -q "^$field:" || fail "'$cmd --help' lacks $field"
+  done
+  echo "$help" | grep "^Example:" | grep -q "cryptutil ${cmd%% *}" || fail "'$cmd --help' shows another command's example"
+done
 "$tool" --version | grep -Eq '^cryptutil [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"
-for usage in "" help; do
-  "$tool" $usage | grep -q "^Usage: cryptutil" || fail "usage for '$usage'"
-done
-
-# A key or signature given as '-' comes first on standard input, the data after it.
-[ "$({ echo "$K"; echo hi; } | "$tool" encrypt --key-file - | { echo "$K"; cat; } | "$tool" decrypt --key-file -)" = hi ] ||
-  fail "--key-file - for encrypt and decrypt"
-{ cat key.pem; cat data; } | "$tool" sign --private - >sig.txt && "$tool" verify --public pub.pem --signature-file sig.txt <data >/dev/null ||
-  fail "sign --private -, verify --signature-file"
-{ cat sig.txt; cat data; } | "$tool" verify --public pub.pem --signature-file - >/dev/null || fail "--signature-file -"
-[ "$("$tool" wrap --public pub.pem --key "$K" | { cat key.pem; cat; } | "$tool" unwrap --private -)" = "$K" ] || fail "unwrap --private -"
-
-# The demo ends with its verdict.
 "$tool" demo | tail -n 1 | grep -q "^demo: OK" || fail "demo"
 
-# openssl as a peer: one encryption each way and one signature.
-echo interop | "$tool" encrypt --key "$K" | sed 's/%2B/+/g' | openssl base64 -d -A |
-  openssl enc -d -aes-256-ecb -K "$K" -nopad >padded
-pad=$(tail -c 1 padded | od -An -tu1 | tr -d ' ')
-[ "$(head -c -"$pad" padded)" = interop ] || fail "openssl decrypts ours"
-[ "$(printf 'from openssl' | openssl enc -aes-256-ecb -K "$K" | openssl base64 -A | "$tool" decrypt --key "$K")" = \
-  "from openssl" ] || fail "we decrypt openssl's"
-"$tool" sign --private key.pem <data | sed 's/%2B/+/g' | openssl base64 -d -A >sig.bin
+# openssl as a peer: an encryption each way, a signature, a wrapped key.
+"$tool" encrypt --key "$K" big | sed 's/%2B/+/g' | openssl base64 -d -A | openssl enc -d -aes-256-ecb -K "$K" -nopad |
+  head -c 300000 | cmp -s - big || fail "openssl decrypts ours"
+openssl enc -aes-256-ecb -K "$K" <big | openssl base64 -A | "$tool" decrypt --key "$K" | cmp -s - big || fail "we decrypt openssl's"
+sed 's/%2B/+/g' data.sig | openssl base64 -d -A >sig.bin
 openssl dgst -sha256 -verify pub.pem -signature sig.bin data >/dev/null || fail "openssl verifies our signature"
 openssl dgst -sha256 -sign key.pem -out theirs.bin data
-"$tool" verify --public pub.pem --signature "$(openssl base64 -A -in theirs.bin)" <data >/dev/null ||
-  fail "we verify openssl's signature"
-"$tool" wrap --public pub.pem --key "$K" | sed 's/%2B/+/g' | openssl base64 -d -A >wrapped.bin
+"$tool" verify --public pub.pem --signature "$(openssl base64 -A -in theirs.bin)" data >/dev/null || fail "we verify openssl's"
+sed 's/%2B/+/g' wrapped.txt | openssl base64 -d -A >wrapped.bin
 [ "$(openssl pkeyutl -decrypt -inkey key.pem -pkeyopt rsa_padding_mode:oaep -in wrapped.bin | od -An -tx1 | tr -d ' \n')" = "$K" ] ||
   fail "openssl unwraps our wrapped key"
 printf "%s" "$K" | "$tool" hex decode >aes.bin
