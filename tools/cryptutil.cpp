@@ -36,7 +36,7 @@ std::string Cause() {
     return std::strerror(errno != 0 ? errno : EIO);
 }
 
-constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kChunk = 1 << 20;
 
 // Data read as it is needed, from a file or standard input. A key or signature given as '-' comes
 // first on standard input (an AES key or a signature as one line, a PEM key through its END line).
@@ -70,19 +70,24 @@ public:
     }
     // The next part of what is left, at most a read's worth; empty at the end.
     std::string TakeChunk() {
-        if (rest_.empty()) Fill();
-        return Take(rest_.size());
+        if (!rest_.empty() || eof_) return Take(rest_.size());
+        std::string chunk(kChunk, '\0');
+        chunk.resize(Read(chunk.data()));
+        return chunk;
     }
 
 private:
+    std::size_t Read(char* buf) {
+        const std::size_t n = std::fread(buf, 1, kChunk, f_);
+        if (std::ferror(f_) != 0) throw Error("cannot read " + name_ + ": " + Cause());
+        eof_ = n == 0;
+        return n;
+    }
     bool Fill() {
         if (eof_) return false;
-        char buf[kChunk];
-        const std::size_t n = std::fread(buf, 1, sizeof buf, f_);
-        if (std::ferror(f_) != 0) throw Error("cannot read " + name_ + ": " + Cause());
-        rest_.append(buf, n);
-        eof_ = n == 0;
-        return n != 0;
+        std::string buf(kChunk, '\0');
+        rest_.append(buf.data(), Read(buf.data()));
+        return !eof_;
     }
     std::string Take(std::size_t n) {
         std::string head = rest_.substr(0, n);
@@ -145,7 +150,7 @@ public:
     void Commit() {
         errno = 0;
         if (!temp_.empty()) {
-            const bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0 && std::fclose(file_) == 0;
+            const bool ok = std::fflush(file_) == 0 && std::fclose(file_) == 0;
             file_ = nullptr;
             if (!ok || std::rename(temp_.c_str(), path_.c_str()) != 0)
                 throw Error("cannot write " + path_ + ": " + Cause());
@@ -155,8 +160,12 @@ public:
         Put(held_, stdout);
         if (file_ != nullptr) {
             std::rewind(file_);
-            char buf[kChunk];
-            for (std::size_t n = 0; (n = std::fread(buf, 1, sizeof buf, file_)) != 0;) Put(std::string(buf, n), stdout);
+            std::string buf(kChunk, '\0');
+            for (std::size_t n = 0; (n = std::fread(buf.data(), 1, buf.size(), file_)) != 0;) {
+                buf.resize(n);
+                Put(buf, stdout);
+                buf.resize(kChunk);
+            }
         }
         if (std::fflush(stdout) != 0) throw Error("cannot write the output: " + Cause());
     }
