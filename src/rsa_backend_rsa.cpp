@@ -26,9 +26,9 @@ using Length = int;
 template <typename Set>
 bool Give(Set set, RSA* key, Bignum& a, Bignum& b, Bignum& c) {
     if (set(key, a.get(), b.get(), c.get()) != 1) return false;
-    a.release();
-    b.release();
-    c.release();
+    static_cast<void>(a.release());  // the key owns them now
+    static_cast<void>(b.release());
+    static_cast<void>(c.release());
     return true;
 }
 

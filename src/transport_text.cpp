@@ -125,7 +125,7 @@ struct Stepped {
     do {
         const unsigned p = Lowest(m);  // 32 for none
         m &= m - 1;
-        std::size_t next;  // where the characters after the escape start
+        std::size_t next = 0;  // where the characters after the escape start
         if (__builtin_expect((p < 32) & (s[r + p + 1] == 'u'), 0)) {
             char* w = o + p;
             next = EscapeAt(s + r, n - r, p, w);

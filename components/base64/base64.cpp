@@ -103,7 +103,8 @@ bool Decode16(const unsigned char* in, unsigned char* out) {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // x86-64 with AVX2, chosen at run time: 24 bytes to 32 characters a step and back, after Mula and
-// Lemire ("Faster Base64 Encoding and Decoding using AVX2 Instructions", 2018).
+// Lemire ("Faster Base64 Encoding and Decoding using AVX2 Instructions", 2018). Other targets take
+// the 16-byte steps below.
 #define CRYPTUTIL_BASE64_AVX2 1
 
 // Encodes 24 bytes a step while 32 can be read from `in`; returns how many bytes it encoded.
