@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     if (EncryptMessage(message, key, sizeof key, &ciphertext) < 0) return 1;
     std::cout << "key:     " << wrappedKey << "\nmessage: " << ciphertext << '\n';
 
-    // Server: unwrap the key (room for k bytes: 512 covers keys up to 4096 bits), then decrypt.
-    unsigned char serverKey[512];
+    // Server: unwrap the key (room for k bytes: 2,048 fit every key the library reads), then decrypt.
+    unsigned char serverKey[2048];
     const int keyLength = DecryptKeyV2(wrappedKey, serverPrivate, serverKey);
     std::string received;
     if (keyLength < 0 || DecryptMessage(ciphertext, serverKey, keyLength, &received) != 0) {
