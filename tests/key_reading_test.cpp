@@ -214,6 +214,18 @@ std::vector<Case> Corpus() {
                                                           {"exponent 1", "\x01"}}) {
         add(why, "PUBLIC KEY", Spki(k[0], e));
     }
+    // Sizes at the limits: 1,024 bits read; 1,016 and 512 bits, and a real pair of 16,392, refused.
+    corpus.push_back({"stored 1,024 bits", RsaKeys(1024).publicKey, false});
+    corpus.push_back({"stored 1,024 bits", RsaKeys(1024).pkcs8, true});
+    std::string odd512 = k[0].substr(0, 64);
+    odd512.back() = static_cast<char>(odd512.back() | 1);
+    add("stricter: modulus of 1,016 bits", "PUBLIC KEY", Spki(k[0].substr(0, 126) + "\x01", k[1]));
+    add("stricter: modulus of 512 bits", "PUBLIC KEY", Spki(odd512, k[1]));
+    corpus.push_back({"stricter: modulus of 16,392 bits", ReadKeyFile("rsa16392.public.pem"), false});
+    corpus.push_back({"stricter: modulus of 16,392 bits", ReadKeyFile("rsa16392.pkcs8.pem"), true});
+    // A key restricted to PSS signatures, which this library neither makes nor checks.
+    corpus.push_back({"RSA-PSS key", PssKeys().publicKey, false});
+    corpus.push_back({"RSA-PSS key", PssKeys().pkcs8, true});
     return corpus;
 }
 
@@ -231,7 +243,8 @@ TEST(KeyReading, NeverLaxerThanTheCryptoLibraryAndTheSameOnEach) {
                                     "armour: no final line end",
                                     "envelope: attributes",
                                     "exponent 3",
-                                    "exponent 2^33 - 1"};
+                                    "exponent 2^33 - 1",
+                                    "stored 1,024 bits"};
     std::map<std::string, int> classes;
     int randomRead = 0;
     const std::vector<Case> corpus = Corpus();

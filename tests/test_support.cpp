@@ -25,7 +25,6 @@ KeyPair Load(const std::string& base) {
             ReadKeyFile(base + ".pkcs1-public.pem"),
             ReadKeyFile(base + ".encrypted-pkcs8.pem"),
             ReadKeyFile(base + ".encrypted-pkcs1.pem"),
-            ReadHexFile(base + ".n.hex"),
             ReadHexFile(base + ".d.hex")};
 }
 
@@ -186,18 +185,6 @@ std::vector<std::string> DerElements(const std::string& der) {
 std::string Contents(const std::string& element) {
     const auto len = static_cast<unsigned char>(element[1]);
     return element.substr(len < 0x80 ? 2 : 2 + (len & 0x7F));
-}
-
-std::string RsaPublicKeyPem(const std::string& n, const std::string& e) {
-    const std::string algorithm = Der(0x30, Der(0x06, Unhex("2a864886f70d010101")) + Der(0x05, ""));
-    const std::string key = Der(0x30, DerInteger(n) + DerInteger(e));
-    return PemOf("PUBLIC KEY", Der(0x30, algorithm + Der(0x03, std::string(1, '\0') + key)));
-}
-
-std::string RsaPrivateKeyPem(const std::vector<std::string>& numbers) {
-    std::string contents = DerInteger(std::string(1, '\0'));
-    for (const std::string& number : numbers) contents += DerInteger(number);
-    return PemOf("RSA PRIVATE KEY", Der(0x30, contents));
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {

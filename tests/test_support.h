@@ -39,9 +39,9 @@ std::string ReadKeyFile(const std::string& name);
 std::filesystem::path TestVectorFile(const std::string& relative);
 
 // Stored RSA key pairs (tests/keys: 1024 bits; 2048 bits, which 0 or 1; 3072 bits), as PEM text
-// in every form used, and the modulus's and private exponent's bytes.
+// in every form used, and the private exponent's bytes.
 struct KeyPair {
-    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, modulus, privateExponent;
+    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, privateExponent;
 };
 const KeyPair& RsaKeys(unsigned bits, int which = 0);
 
@@ -64,11 +64,6 @@ std::string Contents(const std::string& element);
 // PEM armour around DER, in lines of 64; and the DER inside armour.
 std::string PemOf(const std::string& label, const std::string& der);
 std::string PemDer(const std::string& pem);
-
-// PEM keys built from their numbers (big-endian bytes), for keys no generator makes: a public key
-// (SubjectPublicKeyInfo), and a PKCS #1 private key of n, e, d, p, q, dP, dQ, qInv.
-std::string RsaPublicKeyPem(const std::string& n, const std::string& e);
-std::string RsaPrivateKeyPem(const std::vector<std::string>& numbers);
 
 }  // namespace testing_support
 

@@ -225,15 +225,10 @@ TEST(Base64, Rfc4648AndStrictness) {
     EXPECT_EQ(base64_decode("Zm9v\r\nYmFy\n", true), "foobar");
 }
 
-// Every length against OpenSSL's encoder, and every byte value at every position of a text long
-// enough for the widest steps: refused unless it is in the alphabet.
-TEST(Base64, EveryLengthAndEveryByteEverywhere) {
-    const std::string bytes = RandomBytes(4200, 23);
-    for (std::size_t n = 0; n <= 4200; ++n) {
-        const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), n, false);
-        ASSERT_EQ(text, testing_support::ReferenceBase64(bytes.substr(0, n))) << n;
-        ASSERT_EQ(base64_decode(text, false), bytes.substr(0, n)) << n;
-    }
+// Every byte value at every position of a text long enough for the widest steps: refused unless it
+// is in the alphabet (the writer's test checks every length against OpenSSL's encoder).
+TEST(Base64, EveryByteEverywhere) {
+    const std::string bytes = RandomBytes(96, 23);
     const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const std::string text = base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), 96, false);
     for (std::size_t at = 0; at < text.size(); ++at) {

@@ -14,8 +14,6 @@ for name in rsa1024:1024 rsa2048-a:2048 rsa2048-b:2048 rsa3072:3072; do
   openssl rsa -in "$base.pkcs8.pem" -traditional -aes256 -passout "$pass" -out "$base.encrypted-pkcs1.pem" 2>/dev/null
   # The private exponent, for searching freed memory: the fourth INTEGER of the PKCS #1 DER.
   openssl asn1parse -in "$base.pkcs1.pem" | awk -F: '/INTEGER/ {n++; if (n == 4) print $NF}' > "$base.d.hex"
-  # The modulus, for building keys with other exponents around it.
-  openssl asn1parse -in "$base.pkcs1.pem" | awk -F: '/INTEGER/ {n++; if (n == 2) print $NF}' > "$base.n.hex"
 done
 # A key over the library's limit of 16,384 bits (generating it takes minutes).
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:16392 -out rsa16392.pkcs8.pem 2>/dev/null
