@@ -22,9 +22,10 @@ bool MakeKey(const RsaNumbers& k, int selection, RsaKey& key) {
         {OSSL_PKEY_PARAM_RSA_D, &k.d},          {OSSL_PKEY_PARAM_RSA_FACTOR1, &k.p},
         {OSSL_PKEY_PARAM_RSA_FACTOR2, &k.q},    {OSSL_PKEY_PARAM_RSA_EXPONENT1, &k.dP},
         {OSSL_PKEY_PARAM_RSA_EXPONENT2, &k.dQ}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, &k.qInv}};
+    // The numbers' lengths are the key's public structure; their bytes stay secret.
+    auto length = [](const Bignum& n) { return static_cast<std::size_t>(Declassified(BN_num_bytes(n.get()))); };
     std::size_t total = 0;
-    for (const auto& number : numbers)
-        total += *number.second ? static_cast<std::size_t>(BN_num_bytes(number.second->get())) : 0;
+    for (const auto& number : numbers) total += *number.second ? length(*number.second) : 0;
     std::string buffer(total, '\0');
     const SecretString wipe(buffer);
     OSSL_PARAM params[9];
@@ -32,15 +33,16 @@ bool MakeKey(const RsaNumbers& k, int selection, RsaKey& key) {
     for (const auto& [name, number] : numbers) {
         if (!*number) continue;
         auto* bytes = reinterpret_cast<unsigned char*>(buffer.data()) + at;
-        const auto len = static_cast<std::size_t>(BN_num_bytes(number->get()));
-        if (BN_bn2nativepad(number->get(), bytes, static_cast<int>(len)) < 0) return false;
+        const std::size_t len = length(*number);
+        if (Declassified(BN_bn2nativepad(number->get(), bytes, static_cast<int>(len))) < 0) return false;
         params[count++] = OSSL_PARAM_construct_BN(name, bytes, len);
         at += len;
     }
     params[count] = OSSL_PARAM_construct_end();
     const PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* made = nullptr;
-    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 || EVP_PKEY_fromdata(ctx.get(), &made, selection, params) != 1) {
+    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        Declassified(EVP_PKEY_fromdata(ctx.get(), &made, selection, params)) != 1) {
         return false;
     }
     key.reset(made);
