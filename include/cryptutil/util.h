@@ -59,8 +59,10 @@ CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* ke
 // its first NUL and parsed on every call. Encrypted private keys are unreadable: nothing ever
 // prompts for a pass phrase. Only rsaEncryption keys are read: an RSA-PSS key (restricted to PSS
 // signatures) is refused on both sides. Keys must have a modulus of 1,024 to 16,384 bits and an
-// odd public exponent of at least 3; others are unreadable. k below is the key's modulus length
-// in bytes (256 for 2048 bits; at most 2,048, so a buffer of 2,048 bytes always suffices).
+// odd public exponent from 3 to 2^33 - 1; private keys two primes and parts that agree with n and
+// e; PEM and DER are read strictly (no headers, blank lines or blanks; shortest lengths, nothing
+// left over). Other keys are unreadable, the same on every crypto library. k below is the key's
+// modulus length in bytes (256 for 2048 bits; at most 2,048, so 2,048 bytes always suffice).
 // Running out of memory is a failure like any other: -1, "" or false.
 
 // Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
