@@ -1,5 +1,5 @@
 // Fuzzed PEM text as a public and as a private key. A key that reads must work: wrapping gives
-// k-byte text that unwraps, signing gives k-byte text that verifies with the same text.
+// the transport text of k bytes, and so does signing.
 #include <cstdint>
 #include <string>
 
@@ -19,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace cryptutil::detail;
     const std::string pem = fuzz::Bytes(data, size);
 
-    if (const RsaKey key = ReadRsaPublicKey(pem)) {
+    RsaKey key;
+    if (ReadRsaPublicKey(pem, key)) {
         std::string text;
         unsigned char secret[1] = {42};
         const int k = EncryptKeyV2(secret, 1, pem, &text);
-        FUZZ_CHECK(k == -1 || (k > 0 && Length(text) == static_cast<std::size_t>(k)));
+        FUZZ_CHECK(k > 0 && static_cast<std::size_t>(k) == ModulusBytes(key) && Length(text) == ModulusBytes(key));
     }
-    if (const RsaKey key = ReadRsaPrivateKey(pem)) {
-        const std::string signature = createRSASignature(pem, "fuzz");
-        FUZZ_CHECK(signature.empty() || Length(signature) == ModulusBytes(*key));
+    if (ReadRsaPrivateKey(pem, key)) {
+        FUZZ_CHECK(Length(createRSASignature(pem, "fuzz")) == ModulusBytes(key));
     }
     return 0;
 }

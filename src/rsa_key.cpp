@@ -145,13 +145,15 @@ std::size_t BitLength(const Der& v) {
     return i == v.size() ? 0 : (v.size() - i) * 8 - static_cast<std::size_t>(__builtin_clz(v.data()[i]) - 24);
 }
 
-// Keys of 1,024 to 16,384 bits with an odd public exponent from 3 to 2^33 - 1. A smaller modulus is
-// breakable; e = 1 puts the secret on the wire in clear and lets a "signature" made without any
-// private key verify; an even e cannot be inverted. 16,384 bits is OpenSSL's own bound for public
+// Keys with an odd modulus of 1,024 to 16,384 bits and an odd public exponent from 3 to 2^33 - 1.
+// An even modulus is no product of two odd primes and OpenSSL cannot compute with it; a smaller
+// modulus is breakable; e = 1 puts the secret on the wire in clear and lets a "signature" made
+// without any private key verify; an even e cannot be inverted. 16,384 bits is OpenSSL's own bound for public
 // keys, and 33 bits BoringSSL's for exponents, so that every library reads the same keys.
 bool WithinLimits(const Parts& k) {
     const std::size_t bits = BitLength(k.n), eBits = BitLength(k.e);
-    return bits >= 1024 && bits <= 16384 && eBits >= 2 && eBits <= 33 && (k.e.data()[k.e.size() - 1] & 1) != 0;
+    return bits >= 1024 && bits <= 16384 && (k.n.data()[k.n.size() - 1] & 1) != 0 && eBits >= 2 && eBits <= 33 &&
+           (k.e.data()[k.e.size() - 1] & 1) != 0;
 }
 
 // OpenSSL counts in int, BoringSSL in size_t.
@@ -188,7 +190,7 @@ bool PartsAgree(const RsaNumbers& k) {
     ok &= BN_mod_mul(t.get(), k.e.get(), k.dP.get(), pm1.get(), ctx.get()) & BN_is_one(t.get());
     ok &= BN_mod_mul(t.get(), k.e.get(), k.dQ.get(), qm1.get(), ctx.get()) & BN_is_one(t.get());
     ok &= BN_mod_mul(t.get(), k.qInv.get(), k.q.get(), k.p.get(), ctx.get()) & BN_is_one(t.get());
-    ok &= (BN_cmp(k.qInv.get(), k.p.get()) < 0) & (BN_cmp(k.d.get(), k.n.get()) < 0);
+    ok &= static_cast<int>(BN_cmp(k.qInv.get(), k.p.get()) < 0) & static_cast<int>(BN_cmp(k.d.get(), k.n.get()) < 0);
     return Declassified(ok) == 1;
 }
 
