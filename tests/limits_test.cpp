@@ -1,6 +1,6 @@
 // Lengths at the edge of int: EncryptMessage fails by its result for a ciphertext length that an
 // int cannot hold, and DecryptMessage reads a text of more than INT_MAX bytes as a stream does.
-// On 64-bit targets this needs about 10 GB of memory and a minute; where size_t has 32 bits such
+// On 64-bit targets this needs about 6 GB of memory and a minute; where size_t has 32 bits such
 // a message cannot exist, and the largest that can is tried instead.
 #include <gtest/gtest.h>
 
