@@ -69,7 +69,8 @@ for args in "encrypt -k $K" "encrypt --key $K extra more" "encrypt --key ${K}0" 
   ! grep -qi -- "${K:0:16}" err || fail "'$args' echoes the key: $(cat err)"
 done
 
-# A failed decrypt leaves nothing: no file (and an existing one unchanged), nothing on standard output.
+# A failed decrypt leaves nothing: no file (and an existing one unchanged), nothing on standard
+# output, be it a file written in place (expect's), a file appended to, or a pipe (held back).
 head -c 300000 /dev/urandom >big
 "$tool" encrypt --key "$K" big -o big.txt || fail "encrypt big"
 head -c 200000 big.txt >cut.txt
@@ -84,6 +85,9 @@ for case in "cut.txt $K" "tampered.txt $K" "big.txt $other"; do
   expect 1 "decryption failed" "$tool" decrypt --key "$2" "$1" -o old.bin
   [ "$(cat old.bin)" = kept ] || fail "decrypt $1 changed old.bin"
   ls | grep -q 'bin\.' && fail "decrypt $1 left a temporary file"
+  "$tool" decrypt --key "$2" "$1" >>old.bin 2>/dev/null
+  [ "$(cat old.bin)" = kept ] || fail "decrypt $1 appended to old.bin"
+  [ "$("$tool" decrypt --key "$2" "$1" 2>/dev/null | wc -c)" -eq 0 ] || fail "decrypt $1 wrote into a pipe"
 done
 "$tool" decrypt --key "$K" big.txt | cmp -s - big || fail "decrypt big to standard output"
 

@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,11 +107,16 @@ Input& StandardInput() {
 
 // What a command writes, held until it has succeeded. To a file: a temporary file beside it,
 // renamed over it at the end and removed otherwise, so the file is never partial nor changed by a
-// failure. To standard output: memory up to 16 MiB, and an unlinked temporary file beyond.
+// failure. To standard output: a regular file is written in place and cut back to where it stood
+// if the command fails; anything else gets memory up to 16 MiB, and an unlinked temporary file
+// beyond.
 class Output {
 public:
     explicit Output(std::string path) : path_(std::move(path)) {
-        if (path_.empty() || path_ == "-") return;
+        if (path_.empty() || path_ == "-") {
+            InPlace();
+            return;
+        }
         // The file keeps its mode; a new one gets the mode a shell's redirection would give it.
         struct stat st {};
         const bool exists = ::stat(path_.c_str(), &st) == 0;
@@ -129,6 +135,8 @@ public:
     ~Output() {
         if (file_ != nullptr) std::fclose(file_);
         if (!temp_.empty()) std::remove(temp_.c_str());
+        if (cutBackTo_ >= 0 && ftruncate(STDOUT_FILENO, cutBackTo_) == 0 && !appending_)
+            lseek(STDOUT_FILENO, cutBackTo_, SEEK_SET);  // for what the shell writes there next
     }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -157,6 +165,13 @@ public:
             temp_.clear();
             return;
         }
+        if (cutBackTo_ >= 0) {
+            const bool ok = std::fclose(file_) == 0;
+            file_ = nullptr;
+            if (!ok) throw Error("cannot write the output: " + Cause());
+            cutBackTo_ = -1;
+            return;
+        }
         Put(held_, stdout);
         if (file_ != nullptr) {
             std::rewind(file_);
@@ -172,6 +187,24 @@ public:
 
 private:
     static constexpr std::size_t kHeld = 16 << 20;
+    // A standard output that is a regular file, at its end, is written in place through an
+    // unbuffered stream of its own, so that no byte waits in a buffer past a cut.
+    void InPlace() {
+        struct stat st {};
+        const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+        if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || std::fflush(stdout) != 0) return;
+        appending_ = (flags & O_APPEND) != 0;
+        const off_t at = appending_ ? st.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+        const int fd = at == st.st_size ? dup(STDOUT_FILENO) : -1;  // only there does a cut restore it
+        if (fd >= 0 && (file_ = fdopen(fd, "wb")) != nullptr && setvbuf(file_, nullptr, _IONBF, 0) == 0) {
+            cutBackTo_ = at;
+        } else if (file_ != nullptr) {
+            std::fclose(file_);
+            file_ = nullptr;
+        } else if (fd >= 0) {
+            close(fd);
+        }
+    }
     void Put(const std::string& s, std::FILE* f) const {
         errno = 0;
         if (std::fwrite(s.data(), 1, s.size(), f) != s.size()) {
@@ -181,6 +214,8 @@ private:
     }
     std::string path_, temp_, held_;
     std::FILE* file_ = nullptr;
+    off_t cutBackTo_ = -1;  // standard output is written in place; its length before
+    bool appending_ = false;
 };
 
 // Text read from a pipe usually ends in a line end that is not part of it.
@@ -371,7 +406,7 @@ std::string Footer(const std::string& reads, const std::string& writes, const st
     return "\nReads:   " + reads + "\nWrites:  " + writes + "\nFailure: " + fails + "\nExample: " + example + "\n";
 }
 
-const char* const kHeldBack = ", once the command has succeeded";
+const char* const kHeldBack = ", kept only if the command succeeds";
 const char* const kNothing = "writes nothing, prints one line on standard error, ";
 
 int Run(int argc, char** argv) {
