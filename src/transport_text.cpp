@@ -278,7 +278,7 @@ std::size_t MaxBytes(std::string_view text) {
     std::size_t escapes = 0, i = 0;
     while (i + 16 <= n) {
         Bytes16 lanes{};
-        for (const std::size_t end = std::min(n - n % 16, i + 255 * 16); i < end; i += 16)
+        for (const std::size_t end = std::min(n - n % 16, i + std::size_t{255} * 16); i < end; i += 16)
             lanes -= reinterpret_cast<Bytes16>(Load16(p + i) == '%');  // a match is 0xFF: -1
         std::uint64_t half[2];
         std::memcpy(half, &lanes, sizeof half);
