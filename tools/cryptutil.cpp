@@ -1,10 +1,10 @@
 // cryptutil: produce and check the library's transport text by hand and in scripts, a thin layer
 // over the library. Data comes from the file named last, or standard input; results go to -o FILE,
-// or standard output, and only once the command has succeeded.
+// or standard output, and stay only if the command succeeds.
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,7 +105,7 @@ Input& StandardInput() {
     return in;
 }
 
-// What a command writes, held until it has succeeded. To a file: a temporary file beside it,
+// What a command writes, kept only if it succeeds. To a file: a temporary file beside it,
 // renamed over it at the end and removed otherwise, so the file is never partial nor changed by a
 // failure. To standard output: a regular file is written in place and cut back to where it stood
 // if the command fails; anything else gets memory up to 16 MiB, and an unlinked temporary file
@@ -135,7 +135,7 @@ public:
     ~Output() {
         if (file_ != nullptr) std::fclose(file_);
         if (!temp_.empty()) std::remove(temp_.c_str());
-        if (cutBackTo_ >= 0 && ftruncate(STDOUT_FILENO, cutBackTo_) == 0 && !appending_)
+        if (cutBackTo_ >= 0 && ftruncate(STDOUT_FILENO, cutBackTo_) == 0)
             lseek(STDOUT_FILENO, cutBackTo_, SEEK_SET);  // for what the shell writes there next
     }
     Output(const Output&) = delete;
@@ -193,8 +193,7 @@ private:
         struct stat st {};
         const int flags = fcntl(STDOUT_FILENO, F_GETFL);
         if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || std::fflush(stdout) != 0) return;
-        appending_ = (flags & O_APPEND) != 0;
-        const off_t at = appending_ ? st.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+        const off_t at = (flags & O_APPEND) != 0 ? st.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
         const int fd = at == st.st_size ? dup(STDOUT_FILENO) : -1;  // only there does a cut restore it
         if (fd >= 0 && (file_ = fdopen(fd, "wb")) != nullptr && setvbuf(file_, nullptr, _IONBF, 0) == 0) {
             cutBackTo_ = at;
@@ -215,7 +214,6 @@ private:
     std::string path_, temp_, held_;
     std::FILE* file_ = nullptr;
     off_t cutBackTo_ = -1;  // standard output is written in place; its length before
-    bool appending_ = false;
 };
 
 // Text read from a pipe usually ends in a line end that is not part of it.
