@@ -1,5 +1,6 @@
 #include "service_replies.h"
 
+#include <climits>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -57,11 +58,26 @@ void create_error_response(std::string code, std::string msg, Json& j) {
 
 namespace cryptutil::detail {
 
+// The eight hours are added to the calendar fields, not to the instant, which a 32-bit time_t
+// could not hold within eight hours of its end in 2038.
 std::string Utc8TimeText(std::time_t instant) {
-    constexpr std::time_t kEightHours = 28800;  // 8 hours
-    const std::time_t shifted = instant + kEightHours;
     std::tm parts{};
-    if (gmtime_r(&shifted, &parts) == nullptr) return {};
+    if (gmtime_r(&instant, &parts) == nullptr) return {};
+    parts.tm_hour += 8;
+    if (parts.tm_hour >= 24) {
+        parts.tm_hour -= 24;
+        const long long year = parts.tm_year + 1900LL;
+        const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+        const int monthDays[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        if (++parts.tm_mday > monthDays[parts.tm_mon]) {
+            parts.tm_mday = 1;
+            if (++parts.tm_mon == 12) {
+                if (parts.tm_year == INT_MAX) return {};
+                parts.tm_mon = 0;
+                ++parts.tm_year;
+            }
+        }
+    }
     char buf[42];
     const std::size_t n = std::strftime(buf, sizeof buf, "%FT%H:%M:%S+08:00", &parts);
     return {buf, n};

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "cryptutil/util.h"
 #include "service_replies.h"
@@ -59,6 +62,10 @@ TEST(TimeText, FixedInstantsInManyZones) {
         {1835366400, "2028-02-29T00:00:00+08:00"},
         {1709222399, "2024-02-29T23:59:59+08:00"},
         {1772951400, "2026-03-08T14:30:00+08:00"},  // US daylight saving starts within the 8 hours
+        {1709222400, "2024-03-01T00:00:00+08:00"},
+        {-1, "1970-01-01T07:59:59+08:00"},
+        {2147454848, "2038-01-19T03:14:08+08:00"},  // within 8 hours of a 32-bit time_t's end
+        {2147483647, "2038-01-19T11:14:07+08:00"},
     };
     for (const char* zone : {"UTC", "America/New_York", "EST5EDT,M3.2.0,M11.1.0", "Asia/Kathmandu", "<+0545>-5:45",
                              "Australia/Lord_Howe", "Asia/Shanghai"}) {
@@ -70,12 +77,25 @@ TEST(TimeText, FixedInstantsInManyZones) {
     tzset();
 }
 
-// The current time is the present instant at UTC+8: eight hours ahead of UTC once, not twice.
-TEST(TimeText, NowIsThePresentInstant) {
-    const std::time_t before = std::time(nullptr);
-    const std::string now = currentISO8601TimeUTC();
-    const std::time_t after = std::time(nullptr);
-    EXPECT_TRUE(now == cryptutil::detail::Utc8TimeText(before) || now == cryptutil::detail::Utc8TimeText(after)) << now;
+// Any instant: the text is that of the instant eight hours on, by the C library's own calendar,
+// wherever a time_t holds that: the last hours of every day from 1940, and random instants.
+TEST(TimeText, AnyInstantIsEightHoursOn) {
+    constexpr std::int64_t kFirst = -946771200, kLast = sizeof(std::time_t) < 8 ? INT32_MAX - 28800 : 11676096000;
+    std::mt19937_64 random(7);
+    std::vector<std::int64_t> instants;
+    const auto below = [&](std::int64_t n) {
+        return static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(n));
+    };
+    for (std::int64_t day = kFirst + 86400; day <= kLast; day += 86400) instants.push_back(day - 1 - below(28800));
+    for (int i = 0; i < 100000; ++i) instants.push_back(kFirst + below(kLast - kFirst));
+    for (const std::int64_t instant : instants) {
+        const auto shifted = static_cast<std::time_t>(instant + 28800);
+        std::tm parts{};
+        char expected[64];
+        ASSERT_NE(gmtime_r(&shifted, &parts), nullptr);
+        expected[std::strftime(expected, sizeof expected, "%FT%H:%M:%S+08:00", &parts)] = '\0';
+        ASSERT_EQ(cryptutil::detail::Utc8TimeText(static_cast<std::time_t>(instant)), expected) << instant;
+    }
 }
 
 }  // namespace
