@@ -1,7 +1,7 @@
 // DecryptMessage with a fixed key: it fails leaving its output alone, or appends a message that
-// is 1 to 32 bytes shorter than the ciphertext. The decrypting stream, fed in chunks of a size the
-// input picks, agrees with it. EncryptMessage of the input decrypts back to it, and the encrypting
-// stream gives the same text.
+// is 1 to 32 bytes shorter than the ciphertext. The decrypting stream, fed in chunks whose sizes
+// the input picks (empty ones among them), agrees with it. EncryptMessage of the input decrypts back to it, and the
+// encrypting stream gives the same text.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -11,6 +11,14 @@
 #include "cryptutil/util.h"
 #include "fuzz_support.h"
 #include "transport_text.h"
+
+namespace {
+// The size of the k-th chunk, from the input's bytes: every other one may be empty.
+std::size_t Chunk(const std::uint8_t* data, std::size_t size, std::size_t k) {
+    const unsigned b = size == 0 ? 0 : data[k % size];
+    return k % 2 == 1 && b % 4 == 0 ? 0 : 1 + b % 97;
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     unsigned char key[32];
@@ -30,12 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(cipherLength % 16 == 0 && messageLength < cipherLength && cipherLength - messageLength <= 32);
     }
 
-    const std::size_t chunk = size == 0 ? 1 : 1 + data[0] % 97;
     cryptutil::MessageDecryptStream decrypt(key, 32);
     std::string streamed = "prefix";
     int streamRc = 0;
-    for (std::size_t at = 0; at < size && streamRc == 0; at += chunk) {
-        streamRc = decrypt.Update(input.data() + at, std::min(chunk, size - at), &streamed);
+    for (std::size_t at = 0, k = 0, c = 0; at < size && streamRc == 0; at += c, ++k) {
+        c = std::min(Chunk(data, size, k), size - at);
+        streamRc = decrypt.Update(input.data() + at, c, &streamed);
     }
     if (streamRc == 0) streamRc = decrypt.Finish(&streamed);
     FUZZ_CHECK(streamRc == rc && (rc != 0 || streamed == out));
@@ -47,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(DecryptMessage(text, key, 32, &back) == 0 && back == input);
     cryptutil::MessageEncryptStream encrypt(key, 32);
     std::string streamedText;
-    for (std::size_t at = 0; at < size; at += chunk) {
-        FUZZ_CHECK(encrypt.Update(input.data() + at, std::min(chunk, size - at), &streamedText) == 0);
+    for (std::size_t at = 0, k = 0, c = 0; at < size; at += c, ++k) {
+        c = std::min(Chunk(data, size, k), size - at);
+        FUZZ_CHECK(encrypt.Update(input.data() + at, c, &streamedText) == 0);
     }
     FUZZ_CHECK(encrypt.Finish(&streamedText) == 0 && streamedText == text);
     return 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -73,7 +74,8 @@ public:
 
     // Takes the next n bytes of the message and appends the text that is complete to `text`.
     bool Update(const unsigned char* data, std::size_t n, std::string& text) {
-        if (heldLen_ != 0 && n != 0) {
+        if (n == 0) return true;  // what is held stays held
+        if (heldLen_ != 0) {
             const std::size_t take = std::min(n, kUnit - heldLen_);
             std::memcpy(held_ + heldLen_, data, take);
             heldLen_ += take;
@@ -91,31 +93,40 @@ public:
         heldLen_ = n;
         return true;
     }
-    // Pads what is left of the message and appends the rest of the text.
+    // Pads what is left of the message and appends the rest of the text. The component's record
+    // must hold exactly the held bytes and PKCS#7 padding to the next block: anything else would
+    // be enciphered into a text that decrypts to another message, or to none.
     bool Finish(std::string& text) {
         const Padding padded(addPadding(held_, heldLen_, kPadBlock));
         const std::uint64_t len = padded ? padded->dataLengthWithPadding : 0;
-        return len % kPadBlock == 0 && len > heldLen_ && len - heldLen_ <= kPadBlock &&
-               Emit(padded->dataWithPadding, static_cast<std::size_t>(len), text);
+        if (len % kPadBlock != 0 || len <= heldLen_ || len - heldLen_ > kPadBlock || !padded->dataWithPadding) {
+            return false;
+        }
+        const auto* data = static_cast<const unsigned char*>(padded->dataWithPadding);
+        const auto pad = static_cast<unsigned char>(len - heldLen_);
+        unsigned diff = 0;
+        for (std::size_t i = 0; i < len; ++i) diff |= data[i] ^ (i < heldLen_ ? held_[i] : pad);
+        return diff == 0 && Emit(data, static_cast<std::size_t>(len), text);
     }
     bool ended = false;  // a stream's
 
 private:
     bool Emit(const void* plain, std::size_t n, std::string& text) {
         unsigned char cipher[kPieceBytes + kUnit];
-        if (!Cipher(ctx_.get(), plain, n, cipher)) return false;
-        writer_.Append(cipher, n, text);
-        return true;
+        return Cipher(ctx_.get(), plain, n, cipher) && AppendTransportText(cipher, n, text);
     }
     CipherCtx ctx_;
-    TransportTextWriter writer_;
     unsigned char held_[kUnit];  // message bytes short of a unit
     std::size_t heldLen_ = 0;
 };
 
 class Decryptor {
 public:
-    bool Start(const unsigned char* key, int keySize) { return NewEcb(key, keySize, false, ctx_); }
+    // `maxCipher`: no more ciphertext than this is deciphered; a text with more is refused.
+    bool Start(const unsigned char* key, int keySize, std::size_t maxCipher = SIZE_MAX) {
+        maxCipher_ = maxCipher;
+        return NewEcb(key, keySize, false, ctx_);
+    }
     ~Decryptor() { Wipe(held_, sizeof held_); }
 
     // Reads the next n characters of the text and appends to `message` all that is deciphered but
@@ -141,6 +152,8 @@ private:
     bool Decipher(SecretString& message) {
         const std::size_t n = cipher_.size() / kAesBlock * kAesBlock, base = message.size(), all = heldLen_ + n;
         if (n == 0) return true;
+        if (n > maxCipher_ - deciphered_) return false;
+        deciphered_ += n;
         message.Append(held_, heldLen_);
         if (!Cipher(ctx_.get(), cipher_.data(), n, message.Extend(n + kAesBlock))) return false;
         heldLen_ = std::min(all, kPadBlock);
@@ -154,6 +167,7 @@ private:
     std::string cipher_;             // ciphertext not yet deciphered: less than a block between calls
     unsigned char held_[kPadBlock];  // the last bytes deciphered
     std::size_t heldLen_ = 0;
+    std::size_t deciphered_ = 0, maxCipher_ = SIZE_MAX;
 };
 
 }  // namespace cryptutil::detail
@@ -177,12 +191,14 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
     return Guarded(-1, [&] {
-        Decryptor decryptor;
-        if (decrypted == nullptr || !decryptor.Start(key, keySize)) return -1;
         // Deciphered straight behind what *decrypted holds when it has room for the message and the
         // block EVP may write beyond it; else into a new buffer that takes its content over, and the
-        // buffer it leaves is wiped (it may hold earlier messages).
-        const std::size_t base = decrypted->size(), room = MaxBytes(encryptedMessage) + kAesBlock;
+        // buffer it leaves is wiped (it may hold earlier messages). A text with more ciphertext than
+        // the bound is no transport text, and is refused before it outgrows the room.
+        const std::size_t maxCipher = MaxBytes(encryptedMessage), base = decrypted ? decrypted->size() : 0;
+        const std::size_t room = maxCipher + kAesBlock;
+        Decryptor decryptor;
+        if (decrypted == nullptr || !decryptor.Start(key, keySize, maxCipher)) return -1;
         const bool inPlace = decrypted->capacity() - base >= room;
         std::string grown;
         const SecretString wipeGrown(grown);

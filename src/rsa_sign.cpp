@@ -39,7 +39,8 @@ std::string createRSASignature(const std::string& privatePem, const std::string&
         auto* bytes = reinterpret_cast<unsigned char*>(sig.data());
         if (!SignSha256(key, digest, bytes)) return std::string();
         Declassify(bytes, k);  // a signature is public
-        return VerifySha256(key, digest, bytes, k) ? ToTransportText(bytes, k) : std::string();
+        std::string text;
+        return VerifySha256(key, digest, bytes, k) && ToTransportText(bytes, k, text) ? text : std::string();
     });
 }
 

@@ -1,5 +1,7 @@
 #include <openssl/rand.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "api_boundary.h"
@@ -16,14 +18,20 @@ constexpr std::size_t kOaepOverhead = 42;
 
 // OpenSSL counts in int, BoringSSL in size_t.
 template <typename Count>
-void RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) {
-    draw(out, static_cast<Count>(n));
+bool RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) {
+    return draw(out, static_cast<Count>(n)) == 1;
 }
 }  // namespace
 
+// The signature has no room for a failure, and a key left unfilled would be used as a fresh one,
+// so a refusing generator ends the process, as BoringSSL's own RAND_bytes does.
 void GetRandomBytes(unsigned char* key, int keySize) noexcept {
     if (key == nullptr || keySize <= 0) return;
-    cryptutil::detail::Marked([&] { RandomBytes(RAND_bytes, key, keySize); });
+    const cryptutil::detail::ErrorQueueMark mark;
+    if (!RandomBytes(RAND_bytes, key, keySize)) {
+        std::fputs("cryptutil: the random generator failed; no key can be drawn\n", stderr);
+        std::abort();
+    }
 }
 
 int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publicKey, std::string* out) noexcept {
@@ -41,8 +49,7 @@ int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publi
                                            static_cast<std::size_t>(plaintext_size), dst) != static_cast<int>(k)) {
             return -1;
         }
-        *out = cryptutil::detail::ToTransportText(dst, k);
-        return static_cast<int>(k);
+        return cryptutil::detail::ToTransportText(dst, k, *out) ? static_cast<int>(k) : -1;
     });
 }
 

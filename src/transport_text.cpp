@@ -30,47 +30,34 @@ std::size_t Any(std::uint32_t m) {
 // characters' steps may write from where they start.
 constexpr std::size_t kSlack = 192, kTailRoom = 320;
 
-constexpr bool NeedsEscape(unsigned char b) {
-    return b >= 0x80 || b == ' ' || b == '+' || b == '\r' || b == '\n' || b == '\'' || b == ',' || b == ';';
+// All ones where a lane is not a character of base64's alphabet (its padding aside).
+Bytes16 NotBase64(Bytes16 v) {
+    const Bytes16 letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
+    const Bytes16 digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
+    return ~(letter | digit | reinterpret_cast<Bytes16>(v == '+') | reinterpret_cast<Bytes16>(v == '/'));
 }
 
-// Lanes of v that may need escaping besides '+', the one such byte of base64 text: all from 0x80
-// up and up to ',' (signed), and ';'.
-Bytes16 Others(Bytes16 v) {
-    const auto s = reinterpret_cast<Signed16>(v);
-    return reinterpret_cast<Bytes16>(((s <= ',') & (v != '+')) | (v == ';'));
+bool IsBase64(unsigned char c) {
+    return static_cast<unsigned char>((c | 0x20) - 'a') < 26 || static_cast<unsigned char>(c - '0') < 10 || c == '+' ||
+           c == '/';
 }
 
-char* PutEscape(char* o, unsigned char b) {
-    o[0] = '%';
-    o[1] = kHexUpperDigits[b >> 4];
-    o[2] = kHexUpperDigits[b & 0x0F];
-    return o + 3;
-}
-
-// The escaping rules a byte at a time: for text besides base64's, and for the last characters.
+// The last characters a byte at a time.
 bool AppendEscapedBytewise(std::string_view s, std::string& text) {
-    const std::size_t nul = s.find('\0');
-    s = s.substr(0, nul);
-    std::size_t escapes = 0;
-    for (const char c : s) escapes += NeedsEscape(static_cast<unsigned char>(c)) ? 1U : 0U;
-    const std::size_t at = text.size();
-    text.resize(at + s.size() + 2 * escapes);
-    char* o = text.data() + at;
     for (const char c : s) {
-        const auto b = static_cast<unsigned char>(c);
-        o = NeedsEscape(b) ? PutEscape(o, b) : (*o = c, o + 1);
+        if (!IsBase64(static_cast<unsigned char>(c))) return false;
+        c == '+' ? void(text += "%2B") : void(text += c);
     }
-    return nul == std::string_view::npos;
+    return true;
 }
 
 // One step: the 32 characters at `in` (66 readable) escaped at `o`; returns the end of their
 // output. The first '+' (or none) takes no branch; the loop runs again only for a second one.
-// Lanes that may need escaping besides '+' gather in `others`.
-[[gnu::always_inline]] inline char* EscapeStep(const char* in, char* o, Bytes16& others) {
+// Lanes outside base64's alphabet gather in `bad`.
+[[gnu::always_inline]] inline char* EscapeStep(const char* in, char* o, Bytes16& bad) {
     const Bytes16 a = Load16(in), b = Load16(in + 16);
     std::uint32_t m = Find(a, b, '+');
-    others |= Others(a) | Others(b);
+    bad |= NotBase64(a) | NotBase64(b);
     Store16(o, a);
     Store16(o + 16, b);
     do {
@@ -106,43 +93,45 @@ std::size_t EscapeAt(const char* s, std::size_t n, std::size_t r, char*& o) {
     return r + 1;
 }
 
-// Where a step's output ends, and how many characters its last escape takes of the next step.
+// Where a step's output ends (an index into the output), and how many characters its last escape
+// takes of the next step.
 struct Stepped {
-    char* end;
-    std::size_t carry;
+    std::size_t end, carry;
 };
 
-// One step: the 32 characters at s + r (72 readable) from `carry` on, unescaped at `o`. The first
-// %XX (or none) takes no branch; the loop runs again only for a second '%', and a %u takes the
-// general path.
+// One step: the 32 characters at s + r (72 readable) from `carry` on, unescaped at out + o. The
+// first %XX (or none) takes no branch; the loop runs again only for a second '%', and a %u takes
+// the general path. Positions are indices: the one of character r + k is o + k until an escape
+// shortens the text, and may pass below 0 by the carry (unsigned, so well defined) as long as
+// nothing is written there; no '%' stands within the carried characters, which are an escape's.
 [[gnu::always_inline]] inline Stepped UnescapeStep(const char* s, std::size_t n, std::size_t r, std::size_t carry,
-                                                   char* o) {
+                                                   char* out, std::size_t o) {
     std::uint32_t m = Find(Load16(s + r), Load16(s + r + 16), '%');
-    Store16(o, Load16(s + r + carry));
-    Store16(o + 16, Load16(s + r + carry + 16));
-    o -= carry;  // character r + k goes to o + k, until an escape shortens the text
+    Store16(out + o, Load16(s + r + carry));
+    Store16(out + o + 16, Load16(s + r + carry + 16));
+    o -= carry;
     std::size_t end = 32;
     do {
         const unsigned p = Lowest(m);  // 32 for none
         m &= m - 1;
         std::size_t next = 0;  // where the characters after the escape start
         if (__builtin_expect((p < 32) & (s[r + p + 1] == 'u'), 0)) {
-            char* w = o + p;
+            char* w = out + (o + p);
             next = EscapeAt(s + r, n - r, p, w);
-            o = w - next;
+            o = static_cast<std::size_t>(w - out) - next;
             end = std::max(end, next);
         } else {
             const unsigned hi = kHexDigitValue[static_cast<unsigned char>(s[r + p + 1])];
             const unsigned lo = kHexDigitValue[static_cast<unsigned char>(s[r + p + 2])];
             const std::size_t valid = (p < 32) & ((hi | lo) >> 4 ^ 1U) & 1U;
             const auto plain = static_cast<unsigned char>(s[r + p]);
-            o[p] = static_cast<char>(plain ^ ((plain ^ (hi << 4 | lo)) & (0U - valid)));  // no branch
+            out[o + p] = static_cast<char>(plain ^ ((plain ^ (hi << 4 | lo)) & (0U - valid)));  // no branch
             next = p + 1 + 2 * valid;
             end = std::max<std::size_t>(end, (p + 3) * valid);  // an escape may end past the 32
             o -= 2 * valid;
         }
-        Store16(o + next, Load16(s + r + next));
-        Store16(o + next + 16, Load16(s + r + next + 16));
+        Store16(out + (o + next), Load16(s + r + next));
+        Store16(out + (o + next + 16), Load16(s + r + next + 16));
     } while (__builtin_expect(m != 0, 0));
     return {o + end, end - 32};
 }
@@ -159,23 +148,20 @@ bool AppendEscaped(std::string_view s, std::string& text) {
     char* o = text.data() + at;
     const char* const end = text.data() + text.size();
     std::size_t i = 0;
-    Bytes16 others{};
-    for (; i + 66 <= n && end - o >= static_cast<std::ptrdiff_t>(kSlack); i += 32)
-        o = EscapeStep(s.data() + i, o, others);
+    Bytes16 bad{};
+    for (; i + 66 <= n && end - o >= static_cast<std::ptrdiff_t>(kSlack); i += 32) o = EscapeStep(s.data() + i, o, bad);
     if (n - i < 66 && end - o >= static_cast<std::ptrdiff_t>(kTailRoom)) {  // the last from a copy, padded
         char last[96 + 66];
         std::memcpy(last, s.data() + i, n - i);
         std::memset(last + (n - i), 'x', sizeof last - (n - i));
-        for (std::size_t k = i; k < n; k += 32) o = EscapeStep(last + (k - i), o, others);
+        for (std::size_t k = i; k < n; k += 32) o = EscapeStep(last + (k - i), o, bad);
         o -= (n - i + 31) / 32 * 32 - (n - i);
         i = n;
     }
-    if (AnyLane(others)) {
-        text.resize(at);
-        return AppendEscapedBytewise(s, text);
-    }
     text.resize(static_cast<std::size_t>(o - text.data()));
-    return AppendEscapedBytewise(s.substr(i), text);
+    if (!AnyLane(bad) && AppendEscapedBytewise(s.substr(i), text)) return true;
+    text.resize(at);
+    return false;
 }
 
 // Escapes stand at about one character in 64 of transport text, so the steps are those of
@@ -186,8 +172,8 @@ std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std
     const std::size_t at = out.size();
     out.resize(at + (n - r) + kSlack);  // escapes only shorten text
     char* const start = out.data() + at;
-    Stepped step{start, 0};
-    for (; r + 72 <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, step.end);
+    Stepped step{0, 0};
+    for (; r + 72 <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, start, step.end);
     r += step.carry;
     // The last characters from a copy, padded; a '%' that more text could change ends them.
     std::size_t cut = n;
@@ -201,14 +187,24 @@ std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std
     std::memcpy(tail, s + r, cut - r);
     std::memset(tail + (cut - r), 'x', sizeof tail - (cut - r));
     step.carry = 0;
-    for (std::size_t k = 0; k < cut - r; k += 32) step = UnescapeStep(tail, sizeof tail, k, step.carry, step.end);
-    const char* const o = step.end - ((cut - r + 31) / 32 * 32 - (cut - r));
-    out.resize(at + static_cast<std::size_t>(o - start));
+    for (std::size_t k = 0; k < cut - r; k += 32)
+        step = UnescapeStep(tail, sizeof tail, k, step.carry, start, step.end);
+    out.resize(at + step.end - ((cut - r + 31) / 32 * 32 - (cut - r)));
     return cut;
 }
 
-void TransportTextWriter::Append(const unsigned char* bytes, std::size_t n, std::string& text) {
-    if (!ended_) ended_ = !AppendEscaped(base64_encode(bytes, n, false), text);
+// The codec's text is checked, not trusted: a host's codec that returned a terminator, a short
+// text or another alphabet would otherwise put a text on the wire that reads as other bytes.
+bool AppendTransportText(const unsigned char* bytes, std::size_t n, std::string& text) {
+    const std::string base64 = base64_encode(bytes, n, false);
+    const std::size_t pads = (3 - n % 3) % 3, at = text.size();
+    if (base64.size() != (n + 2) / 3 * 4 || base64.compare(base64.size() - pads, pads, "==", pads) != 0 ||
+        !AppendEscaped(std::string_view(base64).substr(0, base64.size() - pads), text)) {
+        text.resize(at);
+        return false;
+    }
+    text.append(pads, '=');
+    return true;
 }
 
 bool TransportTextReader::Read(const char* text, std::size_t n, bool last, std::string& bytes) {
@@ -258,11 +254,12 @@ std::size_t TextRoom(std::size_t n) {
     return chars + 2 * (chars / 64 + chars / 256 + 8) + std::min(chars, kPieceChars) / 8 + kTailRoom;
 }
 
-std::string ToTransportText(const unsigned char* bytes, std::size_t n) {
-    std::string text;
-    text.reserve(TextRoom(n));
-    TransportTextWriter().Append(bytes, n, text);
-    return text;
+bool ToTransportText(const unsigned char* bytes, std::size_t n, std::string& text) {
+    std::string made;
+    made.reserve(TextRoom(n));
+    if (!AppendTransportText(bytes, n, made)) return false;
+    text.swap(made);
+    return true;
 }
 
 bool FromTransportText(std::string_view text, std::string& bytes) {

@@ -20,9 +20,9 @@ inline constexpr std::size_t kPieceBytes = 12288;
 static_assert(kPieceBytes % 96 == 0, "a piece is whole base64 quads and whole padding blocks");
 inline constexpr std::size_t kPieceChars = kPieceBytes / 3 * 4;
 
-// Appends the escaped form of `s` to `text`: space, '+', CR, LF, ', ',' and ';' and the bytes from
-// 0x80 up as %XX (uppercase hex), every other byte as it is, up to a NUL, which ends the text.
-// Returns false when `s` held a NUL. Example: "ab+/cd==" gives "ab%2B/cd==".
+// Appends the escaped form of `s`, base64 text without its padding, to `text`: '+' as %2B. Returns
+// false, `text` as it was, when `s` holds a character outside base64's alphabet. Example:
+// "ab+/cd" gives "ab%2B/cd".
 bool AppendEscaped(std::string_view s, std::string& text);
 
 // Unescapes s[r, n) onto `out` and returns the position reached: %XX (either case) as its byte,
@@ -31,15 +31,10 @@ bool AppendEscaped(std::string_view s, std::string& text);
 // "ab+/cd==".
 std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std::string& out);
 
-// Writes transport text a piece at a time: the texts of pieces of a multiple of 3 bytes, followed
-// by a last piece of any length, are the text of all their bytes.
-class TransportTextWriter {
-public:
-    void Append(const unsigned char* bytes, std::size_t n, std::string& text);
-
-private:
-    bool ended_ = false;  // the codec's text held a NUL
-};
+// Appends the transport text of n bytes to `text`. The texts of pieces of a multiple of 3 bytes,
+// followed by a last piece of any length, are the text of all their bytes. Returns false, `text` as
+// it was, when the codec's text is not base64 of n bytes (its length, alphabet or padding).
+bool AppendTransportText(const unsigned char* bytes, std::size_t n, std::string& text);
 
 // Reads transport text handed over in chunks of any size, as the whole text reads.
 class TransportTextReader {
@@ -63,7 +58,8 @@ private:
 // writer then never moves what it has written.
 std::size_t TextRoom(std::size_t n);
 
-std::string ToTransportText(const unsigned char* bytes, std::size_t n);
+// Replaces `text` with the transport text of n bytes; false, `text` untouched, as above.
+bool ToTransportText(const unsigned char* bytes, std::size_t n, std::string& text);
 // All the bytes behind `text`; false when it is not transport text.
 bool FromTransportText(std::string_view text, std::string& bytes);
 // No transport text that reads has more bytes behind it than this.

@@ -1,19 +1,26 @@
 // The library with a host's own components in place of the bundled ones (this program's
-// definitions win over the static archives'): one whose codec throws what is no std::exception,
-// and one whose padding removal checks nothing.
+// definitions win over the static archives'), at fault in each way a host's may be: a codec that
+// throws what is no std::exception or returns text that is not base64 of its bytes, a padding
+// component that writes the wrong bytes, and one whose padding removal checks nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "cryptutil/PKCS7.h"
 #include "cryptutil/base64.h"
+#include "cryptutil/stream.h"
 #include "cryptutil/util.h"
 #include "test_support.h"
 
 namespace {
 bool codecThrows = false;
+enum class Fault { kNone, kTerminator, kShort, kLong, kUrlAlphabet, kControl, kPadInside, kPaddingByte, kMessageByte };
+Fault fault = Fault::kNone;
 bool oddPadding = false;    // addPadding's record says one byte more than it should
 std::string paddingSecret;  // looked for in the records freePaddingResult is given
 bool secretFreed = false;
@@ -21,7 +28,18 @@ bool secretFreed = false;
 
 std::string base64_encode(unsigned char const* bytes, std::size_t len, bool) {
     if (codecThrows) throw "host codec failure";  // NOLINT: a host's codec may throw anything
-    return testing_support::ReferenceBase64(std::string(reinterpret_cast<const char*>(bytes), len));
+    std::string text = testing_support::ReferenceBase64(std::string(reinterpret_cast<const char*>(bytes), len));
+    const std::size_t mid = text.size() / 2;
+    switch (fault) {
+        case Fault::kTerminator: text.push_back('\0'); break;
+        case Fault::kShort: text.resize(text.size() - std::min<std::size_t>(text.size(), 4)); break;
+        case Fault::kLong: text += "AAAA"; break;
+        case Fault::kUrlAlphabet: text.empty() ? void(text = "-_-_") : void(text[mid] = '-'); break;
+        case Fault::kControl: text.empty() ? void(text = "\n") : void(text[mid] = '\n'); break;
+        case Fault::kPadInside: text.empty() ? void(text = "====") : void(text[mid / 4 * 4] = '='); break;
+        default: break;
+    }
+    return text;
 }
 
 std::string base64_decode(std::string const& s, bool) {
@@ -48,6 +66,9 @@ PKCS7_Padding* addPadding(const void* const data, const uint64_t dataLength, con
     auto* buf = static_cast<unsigned char*>(std::malloc(len + n + 1));
     if (len != 0) std::memcpy(buf, data, len);
     std::memset(buf + len, n, n + 1U);
+    if (fault == Fault::kPaddingByte) buf[len + n - 1] ^= 1;
+    if (fault == Fault::kMessageByte && len != 0) buf[len - 1] ^= 1;
+    if (fault == Fault::kMessageByte && len == 0) buf[0] = 0;
     *rec = {buf, dataLength + n + (oddPadding ? 1 : 0), n};
     return rec;
 }
@@ -96,6 +117,45 @@ TEST(HostComponents, WhateverTheCodecThrowsStaysInside) {
     EXPECT_FALSE(verifyRSASignature(keys.publicKey, signature, "data"));
     EXPECT_EQ(out, "kept");
     codecThrows = false;
+}
+
+// Any fault of a host's codec or padding component fails every call that relies on it, outputs
+// untouched: messages of random lengths (empty and one byte included, and over many pieces),
+// whole and streamed, and the key and signature texts.
+TEST(HostComponents, EveryFaultOfAComponentIsAFailure) {
+    const auto& keys = testing_support::RsaKeys(1024);
+    std::string key(32, 'k');
+    std::mt19937 gen(3);
+    const Fault codecFaults[] = {Fault::kTerminator,  Fault::kShort,   Fault::kLong,
+                                 Fault::kUrlAlphabet, Fault::kControl, Fault::kPadInside};
+    for (const Fault f : {Fault::kTerminator, Fault::kShort, Fault::kLong, Fault::kUrlAlphabet, Fault::kControl,
+                          Fault::kPadInside, Fault::kPaddingByte, Fault::kMessageByte}) {
+        fault = f;
+        for (int round = 0; round < 40; ++round) {
+            const std::size_t n = round < 2         ? static_cast<std::size_t>(round)
+                                  : round % 10 == 0 ? gen() % 100000
+                                                    : gen() % 200;
+            const std::string message = testing_support::RandomBytes(n, static_cast<unsigned>(round));
+            std::string out = "kept";
+            EXPECT_EQ(EncryptMessage(message, U(key), 32, &out), -1) << static_cast<int>(f) << " " << n;
+            EXPECT_EQ(out, "kept");
+            cryptutil::MessageEncryptStream stream(U(key), 32);
+            std::string streamed = "kept";
+            if (stream.Update(message.data(), n, &streamed) == 0) {  // what is complete so far stays
+                const std::string before = streamed;
+                EXPECT_EQ(stream.Finish(&streamed), -1) << static_cast<int>(f) << " " << n;
+                EXPECT_EQ(streamed, before);
+            } else {
+                EXPECT_EQ(streamed, "kept");
+            }
+        }
+        if (std::find(std::begin(codecFaults), std::end(codecFaults), f) == std::end(codecFaults)) continue;
+        std::string out = "kept";
+        EXPECT_EQ(EncryptKeyV2(U(key), 32, keys.publicKey, &out), -1) << static_cast<int>(f);
+        EXPECT_EQ(createRSASignature(keys.pkcs8, "data"), "") << static_cast<int>(f);
+        EXPECT_EQ(out, "kept");
+    }
+    fault = Fault::kNone;
 }
 
 // A record the library refuses (its length is odd) is wiped before it goes back to the component.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -168,32 +169,66 @@ TEST(MessageCrypto, FailedDecryptionLeavesNoPlaintextInSpareRoom) {
     }
 }
 
-// The streams give EncryptMessage's text and DecryptMessage's message, whatever the chunks.
-TEST(MessageStream, SameBytesAsTheWholeCalls) {
+// A text whose first pieces read but whose tail is not transport text fails without replacing or
+// growing an output that has the room the text's length promises.
+TEST(MessageCrypto, FailedDecryptionKeepsTheOutputsBuffer) {
+    std::string key = Key(32);
+    const std::string message = RandomBytes(3 * cryptutil::detail::kPieceBytes, 3);
+    std::string text;
+    ASSERT_GT(EncryptMessage(message, U(key), 32, &text), 0);
+    for (const std::string& tail : {std::string(1, '%'), std::string(text.size() / 3, '%'), std::string("%%%%A===")}) {
+        std::string out = "kept:";
+        out.reserve(out.size() + cryptutil::detail::MaxBytes(text + tail) + 16);  // room enough, were it text
+        const char* const buffer = out.data();
+        const std::size_t capacity = out.capacity();
+        ASSERT_EQ(DecryptMessage(text + tail, U(key), 32, &out), -1) << tail.size();
+        EXPECT_TRUE(out == "kept:" && out.data() == buffer && out.capacity() == capacity) << tail.size();
+    }
+}
+
+// Random cuts of `n` into chunks: empty and one-byte chunks among them, and longer ones up to
+// about `longest`.
+std::vector<std::size_t> Chunking(std::size_t n, std::size_t longest, std::mt19937& gen) {
+    std::vector<std::size_t> chunks;
+    for (std::size_t left = n; left != 0 || gen() % 4 != 0;) {
+        const unsigned kind = gen() % 4;
+        const std::size_t c = std::min(left, kind == 0 ? 0 : kind == 1 ? 1 : 1 + gen() % longest);
+        chunks.push_back(c);
+        left -= c;
+    }
+    return chunks;
+}
+
+// The streams give EncryptMessage's text and DecryptMessage's message for any chunking of any
+// message: random lengths (empty and one byte included, and across pieces) cut at random.
+TEST(MessageStream, SameBytesAsTheWholeCallsForAnyChunking) {
     std::string key = Key(24);
-    const std::size_t piece = cryptutil::detail::kPieceBytes;
-    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{31}, std::size_t{32}, piece - 1, piece,
-                                piece + 1, 3 * piece + 17}) {
-        const std::string message = RandomBytes(n, static_cast<unsigned>(n) + 5);
+    std::mt19937 gen(17);
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t n = round < 2         ? static_cast<std::size_t>(round)
+                              : round % 50 == 0 ? gen() % (3 * cryptutil::detail::kPieceBytes)
+                                                : gen() % 400;
+        const std::string message = RandomBytes(n, static_cast<unsigned>(round));
         std::string whole, back;
         ASSERT_GT(EncryptMessage(message, U(key), 24, &whole), 0);
-        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, n + 1}) {
-            if (chunk == 1 && n > 4096) continue;  // byte by byte is covered by the short ones
-            cryptutil::MessageEncryptStream encrypt(U(key), 24);
-            std::string text;
-            for (std::size_t at = 0; at < n; at += chunk) {
-                ASSERT_EQ(encrypt.Update(message.data() + at, std::min(chunk, n - at), &text), 0);
-            }
-            ASSERT_EQ(encrypt.Finish(&text), 0);
-            ASSERT_TRUE(text == whole) << n << " in chunks of " << chunk;
-            cryptutil::MessageDecryptStream decrypt(U(key), 24);
-            std::string plain = "kept:";
-            for (std::size_t at = 0; at < text.size(); at += chunk) {
-                ASSERT_EQ(decrypt.Update(text.data() + at, std::min(chunk, text.size() - at), &plain), 0);
-            }
-            ASSERT_EQ(decrypt.Finish(&plain), 0);
-            ASSERT_TRUE(plain == "kept:" + message) << n << " in chunks of " << chunk;
+        cryptutil::MessageEncryptStream encrypt(U(key), 24);
+        std::string text;
+        std::size_t at = 0;
+        for (const std::size_t c : Chunking(n, n < 400 ? 100 : 5000, gen)) {
+            ASSERT_EQ(encrypt.Update(message.data() + at, c, &text), 0);
+            at += c;
         }
+        ASSERT_EQ(encrypt.Finish(&text), 0);
+        ASSERT_TRUE(text == whole) << n << " bytes, round " << round;
+        cryptutil::MessageDecryptStream decrypt(U(key), 24);
+        std::string plain = "kept:";
+        at = 0;
+        for (const std::size_t c : Chunking(text.size(), n < 400 ? 100 : 5000, gen)) {
+            ASSERT_EQ(decrypt.Update(text.data() + at, c, &plain), 0);
+            at += c;
+        }
+        ASSERT_EQ(decrypt.Finish(&plain), 0);
+        ASSERT_TRUE(plain == "kept:" + message) << n << " bytes, round " << round;
     }
 }
 

@@ -66,8 +66,9 @@ CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* ke
 // Running out of memory is a failure like any other: -1, "" or false.
 
 // Fills `key` with `keySize` bytes from OpenSSL's CSPRNG. Draws nothing for a null pointer or a
-// count of zero or less. A failure of the generator (it can fail only when memory runs out
-// while it seeds itself) is not reported: the signature has no room for it.
+// count of zero or less. It never returns with the key unfilled: the signature has no room for a
+// failure, so if the generator refuses (its entropy source failed) the process ends (abort, with a
+// line on standard error), as BoringSSL's own generator does.
 CRYPTUTIL_API void GetRandomBytes(unsigned char* key, int keySize) noexcept;
 
 // Wraps `plaintext_size` bytes (0 to k - 42) for `publicKey` and replaces `*out` with the
