@@ -35,7 +35,7 @@ Result Guarded(Result onFailure, Body&& body) noexcept {
 // Runs `body` with the error queue restored afterwards; what it throws passes on (the functions
 // without a failure result report running out of memory by std::bad_alloc).
 template <typename Body>
-void Marked(Body&& body) {
+void KeepingErrorQueue(Body&& body) {
     const ErrorQueueMark mark;
     std::forward<Body>(body)();
 }

@@ -7,9 +7,6 @@
 
 namespace cryptutil::detail {
 
-inline constexpr char kHexLowerDigits[] = "0123456789abcdef";
-inline constexpr char kHexUpperDigits[] = "0123456789ABCDEF";
-
 // The value of a hex digit of either case, 0xFF for any other byte (so a high nibble marks it).
 inline constexpr std::array<std::uint8_t, 256> kHexDigitValue = [] {
     std::array<std::uint8_t, 256> t{};

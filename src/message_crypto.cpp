@@ -70,42 +70,42 @@ bool Unpad(const unsigned char* data, std::size_t len, std::size_t& messageLen) 
 class Encryptor {
 public:
     bool Start(const unsigned char* key, int keySize) { return NewEcb(key, keySize, true, ctx_); }
-    ~Encryptor() { Wipe(held_, sizeof held_); }
+    ~Encryptor() { Wipe(partial_, sizeof partial_); }
 
     // Takes the next n bytes of the message and appends the text that is complete to `text`.
     bool Update(const unsigned char* data, std::size_t n, std::string& text) {
         if (n == 0) return true;  // what is held stays held
-        if (heldLen_ != 0) {
-            const std::size_t take = std::min(n, kUnit - heldLen_);
-            std::memcpy(held_ + heldLen_, data, take);
-            heldLen_ += take;
+        if (partialLen_ != 0) {
+            const std::size_t take = std::min(n, kUnit - partialLen_);
+            std::memcpy(partial_ + partialLen_, data, take);
+            partialLen_ += take;
             data += take;
             n -= take;
-            if (heldLen_ < kUnit) return true;
-            heldLen_ = 0;
-            if (!Emit(held_, kUnit, text)) return false;
+            if (partialLen_ < kUnit) return true;
+            partialLen_ = 0;
+            if (!Emit(partial_, kUnit, text)) return false;
         }
         for (std::size_t take = 0; n >= kUnit; data += take, n -= take) {
             take = std::min(n / kUnit * kUnit, kPieceBytes);
             if (!Emit(data, take, text)) return false;
         }
-        if (n != 0) std::memcpy(held_, data, n);
-        heldLen_ = n;
+        if (n != 0) std::memcpy(partial_, data, n);
+        partialLen_ = n;
         return true;
     }
     // Pads what is left of the message and appends the rest of the text. The component's record
     // must hold exactly the held bytes and PKCS#7 padding to the next block: anything else would
     // be enciphered into a text that decrypts to another message, or to none.
     bool Finish(std::string& text) {
-        const Padding padded(addPadding(held_, heldLen_, kPadBlock));
+        const Padding padded(addPadding(partial_, partialLen_, kPadBlock));
         const std::uint64_t len = padded ? padded->dataLengthWithPadding : 0;
-        if (len % kPadBlock != 0 || len <= heldLen_ || len - heldLen_ > kPadBlock || !padded->dataWithPadding) {
+        if (len % kPadBlock != 0 || len <= partialLen_ || len - partialLen_ > kPadBlock || !padded->dataWithPadding) {
             return false;
         }
         const auto* data = static_cast<const unsigned char*>(padded->dataWithPadding);
-        const auto pad = static_cast<unsigned char>(len - heldLen_);
+        const auto pad = static_cast<unsigned char>(len - partialLen_);
         unsigned diff = 0;
-        for (std::size_t i = 0; i < len; ++i) diff |= data[i] ^ (i < heldLen_ ? held_[i] : pad);
+        for (std::size_t i = 0; i < len; ++i) diff |= data[i] ^ (i < partialLen_ ? partial_[i] : pad);
         return diff == 0 && Emit(data, static_cast<std::size_t>(len), text);
     }
     bool ended = false;  // a stream's
@@ -116,8 +116,8 @@ private:
         return Cipher(ctx_.get(), plain, n, cipher) && AppendTransportText(cipher, n, text);
     }
     CipherCtx ctx_;
-    unsigned char held_[kUnit];  // message bytes short of a unit
-    std::size_t heldLen_ = 0;
+    unsigned char partial_[kUnit];  // message bytes short of a unit
+    std::size_t partialLen_ = 0;
 };
 
 class Decryptor {
@@ -127,46 +127,46 @@ public:
         maxCipher_ = maxCipher;
         return NewEcb(key, keySize, false, ctx_);
     }
-    ~Decryptor() { Wipe(held_, sizeof held_); }
+    ~Decryptor() { Wipe(last_, sizeof last_); }
 
     // Reads the next n characters of the text and appends to `message` all that is deciphered but
     // the last 32 bytes, held back for the padding check.
-    bool Update(const char* text, std::size_t n, SecretString& message) {
+    bool Update(const char* text, std::size_t n, SecretAppender& message) {
         for (std::size_t at = 0; at < n; at += kPieceChars) {
             if (!reader_.Add(text + at, std::min(kPieceChars, n - at), cipher_) || !Decipher(message)) return false;
         }
         return true;
     }
     // Ends the text: appends the rest of the message once its length and padding check out.
-    bool Finish(SecretString& message) {
+    bool Finish(SecretAppender& message) {
         std::size_t len = 0;
-        if (!reader_.Finish(cipher_) || !Decipher(message) || !cipher_.empty() || !Unpad(held_, heldLen_, len)) {
+        if (!reader_.Finish(cipher_) || !Decipher(message) || !cipher_.empty() || !Unpad(last_, lastLen_, len)) {
             return false;
         }
-        message.Append(held_, len);
+        message.Append(last_, len);
         return true;
     }
     bool ended = false;  // a stream's
 
 private:
-    bool Decipher(SecretString& message) {
-        const std::size_t n = cipher_.size() / kAesBlock * kAesBlock, base = message.size(), all = heldLen_ + n;
+    bool Decipher(SecretAppender& message) {
+        const std::size_t n = cipher_.size() / kAesBlock * kAesBlock, base = message.size(), all = lastLen_ + n;
         if (n == 0) return true;
         if (n > maxCipher_ - deciphered_) return false;
         deciphered_ += n;
-        message.Append(held_, heldLen_);
+        message.Append(last_, lastLen_);
         if (!Cipher(ctx_.get(), cipher_.data(), n, message.Extend(n + kAesBlock))) return false;
-        heldLen_ = std::min(all, kPadBlock);
-        std::memcpy(held_, message.data() + base + all - heldLen_, heldLen_);
-        message.Truncate(base + all - heldLen_);
+        lastLen_ = std::min(all, kPadBlock);
+        std::memcpy(last_, message.data() + base + all - lastLen_, lastLen_);
+        message.Truncate(base + all - lastLen_);
         cipher_.erase(0, n);
         return true;
     }
     CipherCtx ctx_;
     TransportTextReader reader_;
     std::string cipher_;             // ciphertext not yet deciphered: less than a block between calls
-    unsigned char held_[kPadBlock];  // the last bytes deciphered
-    std::size_t heldLen_ = 0;
+    unsigned char last_[kPadBlock];  // the last bytes deciphered
+    std::size_t lastLen_ = 0;
     std::size_t deciphered_ = 0, maxCipher_ = SIZE_MAX;
 };
 
@@ -176,7 +176,7 @@ using namespace cryptutil::detail;
 
 int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, std::string* encryptedMessage) noexcept {
     return Guarded(-1, [&] {
-        const SecretString message(plaintextStr);
+        const WipeOnExit wipeMessage(plaintextStr);
         const std::size_t len = plaintextStr.size() / kPadBlock * kPadBlock + kPadBlock;
         Encryptor encryptor;
         std::string text;
@@ -191,28 +191,28 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
     return Guarded(-1, [&] {
-        // Deciphered straight behind what *decrypted holds when it has room for the message and the
-        // block EVP may write beyond it; else into a new buffer that takes its content over, and the
-        // buffer it leaves is wiped (it may hold earlier messages). A text with more ciphertext than
-        // the bound is no transport text, and is refused before it outgrows the room.
-        const std::size_t maxCipher = MaxBytes(encryptedMessage), base = decrypted ? decrypted->size() : 0;
-        const std::size_t room = maxCipher + kAesBlock;
+        // The message is deciphered straight behind what *decrypted holds when its spare room is
+        // enough for all the text can hold (MaxBytes, and the block EVP may write beyond); else into
+        // a new buffer, which replaces the caller's on success only. A text with more ciphertext
+        // than that bound is no transport text, and is refused before it outgrows the room.
+        const std::size_t maxCipher = MaxBytes(encryptedMessage);
         Decryptor decryptor;
         if (decrypted == nullptr || !decryptor.Start(key, keySize, maxCipher)) return -1;
-        const bool inPlace = decrypted->capacity() - base >= room;
-        std::string grown;
-        const SecretString wipeGrown(grown);
-        if (!inPlace) {
-            grown.reserve(base + room);
-            grown = *decrypted;
+        const std::size_t room = decrypted->size() + maxCipher + kAesBlock;
+        const bool intoCallers = decrypted->capacity() >= room;
+        std::string fresh;
+        const WipeOnExit wipeFresh(fresh);  // it may end up holding the caller's earlier messages
+        if (!intoCallers) {
+            fresh.reserve(room);
+            fresh = *decrypted;
         }
-        SecretString message(inPlace ? *decrypted : grown, base);
+        SecretAppender message(intoCallers ? *decrypted : fresh);
         if (!decryptor.Update(encryptedMessage.data(), encryptedMessage.size(), message) ||
             !decryptor.Finish(message)) {
             return -1;
         }
-        message.Keep();
-        if (!inPlace) decrypted->swap(grown);
+        message.Commit();
+        if (!intoCallers) decrypted->swap(fresh);
         return 0;
     });
 }
@@ -232,14 +232,14 @@ std::unique_ptr<State> Started(const unsigned char* key, int keySize) noexcept {
 // One call of a stream, appending to `out`, which a failure leaves as it was. Every failure ends
 // the stream for good, and so does Finish.
 template <typename State, typename Step>
-int Run(State* state, bool finish, std::string* out, Step&& step) noexcept {
+int StreamCall(State* state, bool finish, std::string* out, Step&& step) noexcept {
     return Guarded(-1, [&] {
         if (state == nullptr || state->ended) return -1;
         state->ended = true;
         if (out == nullptr) return -1;
-        SecretString appended(*out, out->size());
+        SecretAppender appended(*out);
         if (!step(*state, appended)) return -1;
-        appended.Keep();
+        appended.Commit();
         state->ended = finish;
         return 0;
     });
@@ -255,13 +255,13 @@ MessageEncryptStream::MessageEncryptStream(const unsigned char* key, int keySize
 MessageEncryptStream::~MessageEncryptStream() = default;
 
 int MessageEncryptStream::Update(const void* data, std::size_t n, std::string* text) noexcept {
-    return Run(state_.get(), false, text, [&](State& s, SecretString&) {
+    return StreamCall(state_.get(), false, text, [&](State& s, SecretAppender&) {
         return (data != nullptr || n == 0) && s.Update(static_cast<const unsigned char*>(data), n, *text);
     });
 }
 
 int MessageEncryptStream::Finish(std::string* text) noexcept {
-    return Run(state_.get(), true, text, [&](State& s, SecretString&) { return s.Finish(*text); });
+    return StreamCall(state_.get(), true, text, [&](State& s, SecretAppender&) { return s.Finish(*text); });
 }
 
 MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize) noexcept
@@ -269,12 +269,13 @@ MessageDecryptStream::MessageDecryptStream(const unsigned char* key, int keySize
 MessageDecryptStream::~MessageDecryptStream() = default;
 
 int MessageDecryptStream::Update(const char* text, std::size_t n, std::string* message) noexcept {
-    return Run(state_.get(), false, message,
-               [&](State& s, SecretString& out) { return (text != nullptr || n == 0) && s.Update(text, n, out); });
+    return StreamCall(state_.get(), false, message, [&](State& s, SecretAppender& out) {
+        return (text != nullptr || n == 0) && s.Update(text, n, out);
+    });
 }
 
 int MessageDecryptStream::Finish(std::string* message) noexcept {
-    return Run(state_.get(), true, message, [&](State& s, SecretString& out) { return s.Finish(out); });
+    return StreamCall(state_.get(), true, message, [&](State& s, SecretAppender& out) { return s.Finish(out); });
 }
 
 }  // namespace cryptutil

@@ -1,5 +1,5 @@
 // Who owns what: one deleter for the crypto library's objects and the components' records, one
-// wipe, and one owner for bytes that are plaintext or key material.
+// wipe, a guard that wipes a scratch string, and an appender of plaintext to an output.
 #ifndef CRYPTUTIL_SRC_OWNERS_H
 #define CRYPTUTIL_SRC_OWNERS_H
 
@@ -29,25 +29,39 @@ inline void Wipe(void* p, std::size_t n) noexcept {
     if (n != 0) zero(p, 0, n);
 }
 
-// The one owner of a string that holds plaintext or key material, which may be the caller's: it
-// grows the string only into a new buffer, wiping the one it leaves; what it adds is wiped and
-// cut off again unless kept; and bytes it wrote beyond the final size are wiped when it goes.
-class SecretString {
+// Wipes a string up to its capacity when it goes: a by-value parameter or a scratch buffer that
+// held plaintext or key material.
+class WipeOnExit {
 public:
-    // Takes all of `s` (a by-value parameter, a scratch buffer): wiped up to its capacity at the end.
-    explicit SecretString(std::string& s) noexcept : s_(s), keep_(0), dirty_(kAll) {}
-    // Appends to `s`, whose first `keep` bytes are the caller's and stay.
-    SecretString(std::string& s, std::size_t keep) noexcept : s_(s), keep_(keep), dirty_(s.size()) {}
-    ~SecretString() {
-        if (!kept_) s_.resize(std::min(keep_, s_.size()));
-        const std::size_t size = s_.size(), dirty = std::min(dirty_, s_.capacity());
-        if (dirty <= size) return;
-        s_.resize(dirty);  // within capacity
-        Wipe(s_.data() + size, dirty - size);
+    explicit WipeOnExit(std::string& s) noexcept : s_(s) {}
+    ~WipeOnExit() {
+        s_.resize(s_.capacity());  // within capacity: no allocation
+        Wipe(s_.data(), s_.size());
+        s_.clear();
+    }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& s_;
+};
+
+// Appends plaintext to a string that may be the caller's. It grows the string only into a new
+// buffer, wiping the one it leaves. Unless committed, what it appended is wiped and cut off when it
+// goes; committed or not, what it wrote past the final size is wiped.
+class SecretAppender {
+public:
+    explicit SecretAppender(std::string& s) noexcept : s_(s), base_(s.size()), written_(s.size()) {}
+    ~SecretAppender() {
+        if (!committed_) s_.resize(base_);
+        const std::size_t size = s_.size(), written = std::min(written_, s_.capacity());
+        if (written <= size) return;
+        s_.resize(written);  // within capacity
+        Wipe(s_.data() + size, written - size);
         s_.resize(size);
     }
-    SecretString(const SecretString&) = delete;
-    SecretString& operator=(const SecretString&) = delete;
+    SecretAppender(const SecretAppender&) = delete;
+    SecretAppender& operator=(const SecretAppender&) = delete;
 
     std::size_t size() const noexcept { return s_.size(); }
     char* data() noexcept { return s_.data(); }
@@ -59,7 +73,7 @@ public:
         grown.reserve(std::max(n, 2 * s_.capacity()));
         grown = s_;
         s_.swap(grown);
-        if (dirty_ != kAll) dirty_ = s_.size();
+        written_ = s_.size();
         grown.resize(grown.capacity());
         Wipe(grown.data(), grown.size());
     }
@@ -67,7 +81,7 @@ public:
     char* Extend(std::size_t n) {
         Reserve(s_.size() + n);
         s_.resize(s_.size() + n);
-        dirty_ = std::max(dirty_, s_.size());
+        written_ = std::max(written_, s_.size());
         return s_.data() + s_.size() - n;
     }
     void Append(const void* p, std::size_t n) {
@@ -75,13 +89,13 @@ public:
     }
     void Truncate(std::size_t n) noexcept { s_.resize(std::min(n, s_.size())); }
     // What the string holds now stays.
-    void Keep() noexcept { kept_ = true; }
+    void Commit() noexcept { committed_ = true; }
 
 private:
-    static constexpr std::size_t kAll = ~std::size_t{0};
     std::string& s_;
-    std::size_t keep_, dirty_;  // bytes from keep_ to dirty_ may hold what this owner wrote
-    bool kept_ = false;
+    const std::size_t base_;  // the caller's bytes, which stay
+    std::size_t written_;     // bytes up to here may hold what this appender wrote
+    bool committed_ = false;
 };
 
 }  // namespace cryptutil::detail

@@ -27,7 +27,7 @@ bool MakeKey(const RsaNumbers& k, int selection, RsaKey& key) {
     std::size_t total = 0;
     for (const auto& number : numbers) total += *number.second ? length(*number.second) : 0;
     std::string buffer(total, '\0');
-    const SecretString wipe(buffer);
+    const WipeOnExit wipe(buffer);
     OSSL_PARAM params[9];
     std::size_t count = 0, at = 0;
     for (const auto& [name, number] : numbers) {

@@ -219,7 +219,7 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
     std::string_view label;
     std::vector<std::string_view> lines;
     std::string der;
-    const SecretString wipeDer(der);
+    const WipeOnExit wipeDer(der);
     auto wanted = [](std::string_view l) { return l == "RSA PRIVATE KEY" || l == "PRIVATE KEY"; };
     if (!FindBlock(pem.c_str(), wanted, label, lines) || !DecodeBody(lines, der)) return false;
     Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), rsaKey = all;

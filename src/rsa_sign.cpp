@@ -22,7 +22,7 @@ bool Digest(const std::string& data, unsigned char* hash) {
 
 void hashData(const std::string& data, unsigned char* hash) {
     if (hash == nullptr) return;
-    Marked([&] {
+    KeepingErrorQueue([&] {
         if (!Digest(data, hash)) throw std::bad_alloc();
     });
 }

@@ -55,7 +55,7 @@ int EncryptKeyV2(unsigned char* plaintext, int plaintext_size, std::string publi
 
 int DecryptKeyV2(std::string encrypted, std::string privateKey, unsigned char* out) noexcept {
     return Guarded(-1, [&] {
-        const cryptutil::detail::SecretString wipeKeyText(privateKey);  // our copy of the private key
+        const cryptutil::detail::WipeOnExit wipeKeyText(privateKey);  // our copy of the private key
         if (out == nullptr) return -1;
         cryptutil::detail::RsaKey key;
         std::string wrapped;

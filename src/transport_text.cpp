@@ -210,21 +210,21 @@ bool AppendTransportText(const unsigned char* bytes, std::size_t n, std::string&
 bool TransportTextReader::Read(const char* text, std::size_t n, bool last, std::string& bytes) {
     if (failed_) return false;
     std::size_t r = 0;
-    if (heldLen_ != 0) {
-        // The held characters and the first few new ones tell what the held '%' stands for.
-        char joined[sizeof held_ + 5];
-        const std::size_t held = heldLen_, take = std::min<std::size_t>(n, 5);
-        std::memcpy(joined, held_, held);
+    if (openEscapeLen_ != 0) {
+        // The open escape and the first few new characters tell what its '%' stands for.
+        char joined[sizeof openEscape_ + 5];
+        const std::size_t held = openEscapeLen_, take = std::min<std::size_t>(n, 5);
+        std::memcpy(joined, openEscape_, held);
         if (take != 0) std::memcpy(joined + held, text, take);
         const std::size_t used = Unescape(joined, held + take, 0, last && take == n, quads_);
-        heldLen_ = used < held ? held + take - used : 0;
-        std::memcpy(held_, joined + used, heldLen_);
+        openEscapeLen_ = used < held ? held + take - used : 0;
+        std::memcpy(openEscape_, joined + used, openEscapeLen_);
         r = used < held ? n : used - held;
     }
     if (r < n) {
         r = Unescape(text, n, r, last, quads_);
-        heldLen_ = n - r;
-        std::memcpy(held_, text + r, heldLen_);
+        openEscapeLen_ = n - r;
+        std::memcpy(openEscape_, text + r, openEscapeLen_);
     }
     failed_ = !Decode(last, bytes);
     return !failed_;

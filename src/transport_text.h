@@ -48,9 +48,9 @@ public:
 private:
     bool Read(const char* text, std::size_t n, bool last, std::string& bytes);
     bool Decode(bool last, std::string& bytes);
-    std::string quads_;  // unescaped characters not yet decoded
-    char held_[5] = {};  // characters that may begin an escape
-    std::size_t heldLen_ = 0;
+    std::string quads_;        // unescaped characters not yet decoded
+    char openEscape_[5] = {};  // the last characters so far, from a '%' that more text could change
+    std::size_t openEscapeLen_ = 0;
     bool padded_ = false, failed_ = false;
 };
 

@@ -25,11 +25,7 @@
 #include <nlohmann/json.hpp>
 
 // A shared build exports these functions and nothing else.
-#if defined(_WIN32)
-#define CRYPTUTIL_API
-#else
 #define CRYPTUTIL_API __attribute__((visibility("default")))
-#endif
 
 // ---- Message encryption: AES-ECB, PKCS#7 padding to a multiple of 32 bytes ----------------
 
