@@ -26,9 +26,15 @@ std::size_t Any(std::uint32_t m) {
     return static_cast<std::size_t>((std::uint64_t{m} + 0xFFFFFFFFU) >> 32);
 }
 
-// How far the steps of 32 characters may write past the output they make, and how far the last
-// characters' steps may write from where they start.
-constexpr std::size_t kSlack = 192, kTailRoom = 320;
+// Bounds of the steps below. An escaping step reads 66 characters (a '+' at 31, then 32 after it),
+// makes at most 96 (32 '+'), and stores at most 35 past what it makes (no '+': 32 at 32 + 3).
+constexpr std::size_t kEscapeRead = 66, kEscapeWrite = 96 + 35;
+// The last characters (fewer than kEscapeRead) take at most three steps: 3 * 32 characters and 2 per
+// '+' among the 65, plus the 35.
+constexpr std::size_t kEscapeTailWrite = 3 * 32 + 2 * 65 + 35;
+// An unescaping step reads 72 characters (a %u at 31, then 32 after its end at 37), and stores at
+// most 69 past where it starts (32 after a %u's end); its last step starts before the text's end.
+constexpr std::size_t kUnescapeRead = 72, kUnescapeSlack = 69;
 
 // All ones where a lane is not a character of base64's alphabet (its padding aside).
 Bytes16 NotBase64(Bytes16 v) {
@@ -51,7 +57,7 @@ bool AppendEscapedBytewise(std::string_view s, std::string& text) {
     return true;
 }
 
-// One step: the 32 characters at `in` (66 readable) escaped at `o`; returns the end of their
+// One step: the 32 characters at `in` (kEscapeRead readable) escaped at `o`; returns the end of their
 // output. The first '+' (or none) takes no branch; the loop runs again only for a second one.
 // Lanes outside base64's alphabet gather in `bad`.
 [[gnu::always_inline]] inline char* EscapeStep(const char* in, char* o, Bytes16& bad) {
@@ -99,7 +105,7 @@ struct Stepped {
     std::size_t end, carry;
 };
 
-// One step: the 32 characters at s + r (72 readable) from `carry` on, unescaped at out + o. The
+// One step: the 32 characters at s + r (kUnescapeRead readable) from `carry` on, unescaped at out + o. The
 // first %XX (or none) takes no branch; the loop runs again only for a second '%', and a %u takes
 // the general path. Positions are indices: the one of character r + k is o + k until an escape
 // shortens the text, and may pass below 0 by the carry (unsigned, so well defined) as long as
@@ -144,14 +150,15 @@ struct Stepped {
 // or more (one in eleven) takes a branch.
 bool AppendEscaped(std::string_view s, std::string& text) {
     const std::size_t at = text.size(), n = s.size();
-    text.resize(at + n + n / 8 + kTailRoom);  // room for an escape in every 16 characters
+    text.resize(at + n + n / 8 + kEscapeTailWrite);  // room for an escape in every 16 characters
     char* o = text.data() + at;
     const char* const end = text.data() + text.size();
     std::size_t i = 0;
     Bytes16 bad{};
-    for (; i + 66 <= n && end - o >= static_cast<std::ptrdiff_t>(kSlack); i += 32) o = EscapeStep(s.data() + i, o, bad);
-    if (n - i < 66 && end - o >= static_cast<std::ptrdiff_t>(kTailRoom)) {  // the last from a copy, padded
-        char last[96 + 66];
+    for (; i + kEscapeRead <= n && end - o >= static_cast<std::ptrdiff_t>(kEscapeWrite); i += 32)
+        o = EscapeStep(s.data() + i, o, bad);
+    if (n - i < kEscapeRead && end - o >= static_cast<std::ptrdiff_t>(kEscapeTailWrite)) {  // from a padded copy
+        char last[64 + kEscapeRead];
         std::memcpy(last, s.data() + i, n - i);
         std::memset(last + (n - i), 'x', sizeof last - (n - i));
         for (std::size_t k = i; k < n; k += 32) o = EscapeStep(last + (k - i), o, bad);
@@ -170,10 +177,10 @@ bool AppendEscaped(std::string_view s, std::string& text) {
 // the step before, and an escape that ends past its step carries into the next.
 std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std::string& out) {
     const std::size_t at = out.size();
-    out.resize(at + (n - r) + kSlack);  // escapes only shorten text
+    out.resize(at + (n - r) + kUnescapeSlack);  // escapes only shorten text
     char* const start = out.data() + at;
     Stepped step{0, 0};
-    for (; r + 72 <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, start, step.end);
+    for (; r + kUnescapeRead <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, start, step.end);
     r += step.carry;
     // The last characters from a copy, padded; a '%' that more text could change ends them.
     std::size_t cut = n;
@@ -183,7 +190,7 @@ std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std
             break;
         }
     }
-    char tail[96 + 72];
+    char tail[64 + kUnescapeRead];
     std::memcpy(tail, s + r, cut - r);
     std::memset(tail + (cut - r), 'x', sizeof tail - (cut - r));
     step.carry = 0;
@@ -251,7 +258,7 @@ bool TransportTextReader::Decode(bool last, std::string& bytes) {
 // '+' is one character in 64 of the text of random bytes; the margin is far beyond its spread.
 std::size_t TextRoom(std::size_t n) {
     const std::size_t chars = (n + 2) / 3 * 4;
-    return chars + 2 * (chars / 64 + chars / 256 + 8) + std::min(chars, kPieceChars) / 8 + kTailRoom;
+    return chars + 2 * (chars / 64 + chars / 256 + 8) + std::min(chars, kPieceChars) / 8 + kEscapeTailWrite;
 }
 
 bool ToTransportText(const unsigned char* bytes, std::size_t n, std::string& text) {
