@@ -44,20 +44,19 @@ printf 'data' >data
 "$tool" sign --private key.pem data -o data.sig || fail "sign"
 "$tool" verify --public pub.pem --signature-file data.sig data >out && grep -qx valid out || fail "verify valid"
 printf 'date' | "$tool" verify --public pub.pem --signature-file data.sig >out; [ $? -eq 1 ] && grep -qx invalid out || fail "verify invalid"
-expect 2 "cannot read missing.pem" "$tool" verify --public missing.pem --signature-file data.sig data
+expect 2 "cannot read --public" "$tool" verify --public missing.pem --signature-file data.sig data
 expect 2 "not a PEM RSA public key" "$tool" verify --public key.pem --signature-file data.sig data
 
 # Usage and I/O errors exit 2, negative verdicts 1; none writes to standard output.
 expect 2 "16, 24 or 32 bytes" "$tool" encrypt --key 0011
-expect 2 "exactly one of --key and --key-file" "$tool" encrypt
+expect 2 "exactly one of --key-file and --key" "$tool" encrypt
 expect 2 "see --help" "$tool" frobnicate
 expect 2 "only one option can read standard input" "$tool" wrap --public - --key-file -
-expect 2 "cannot read nothing.bin" "$tool" encrypt --key "$K" nothing.bin
+expect 2 "cannot read INPUT" "$tool" encrypt --key "$K" nothing.bin
 expect 2 "not an unencrypted PEM RSA private key" "$tool" sign --private pub.pem data
 expect 2 "UTF-8" "$tool" error E1 $'\xff'
-mkfifo fifo
-expect 2 "not a regular file" timeout 10 "$tool" wrap --public fifo --key "$K"
-expect 2 "not a regular file" "$tool" encrypt --key-file /dev/zero data
+expect 2 "not a regular file or a pipe" "$tool" encrypt --key-file /dev/zero data
+expect 2 "not a regular file or a pipe" "$tool" encrypt --key-file . data
 expect 1 "decryption failed" "$tool" decrypt --key "$K" data
 expect 1 "unwrapping failed" "$tool" unwrap --private key.pem data
 printf 'zz' >bad.hex
@@ -93,7 +92,7 @@ done
 
 # Output that cannot be written is an I/O error; a closed pipe ends the tool by SIGPIPE (141),
 # whatever the signal disposition it was started with.
-expect 2 "not a regular file" "$tool" keygen -o /dev/full
+expect 2 "cannot write -o" "$tool" keygen -o /dev/full
 "$tool" keygen >/dev/full 2>err; [ $? -eq 2 ] && grep -q "cannot write the output" err || fail "keygen >/dev/full"
 for disposition in - ''; do
   (trap "$disposition" PIPE; "$tool" encrypt --key "$K" big | head -c 10 >/dev/null; exit "${PIPESTATUS[0]}")
@@ -114,9 +113,9 @@ printf 'Zm9vYmFyYmF6' | "$tool" inspect --key pub.pem >out; [ $? -eq 1 ] && grep
 for cmd in keygen encrypt decrypt wrap unwrap sign verify hash "hex encode" "hex decode" inspect error now demo; do
   help=$($tool $cmd --help)
   for field in Reads Writes Failure Example; do
-    echo "$help" | grep -q "^$field:" || fail "'$cmd --help' lacks $field"
+    echo "$help" | grep -q "^  $field: " || fail "'$cmd --help' lacks $field"
   done
-  echo "$help" | grep "^Example:" | grep -q "cryptutil ${cmd%% *}" || fail "'$cmd --help' shows another command's example"
+  echo "$help" | grep "^  Example:" | grep -q "cryptutil ${cmd%% *}" || fail "'$cmd --help' shows another command's example"
 done
 "$tool" --version | grep -Eq '^cryptutil [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"
 "$tool" demo | tail -n 1 | grep -q "^demo: OK" || fail "demo"
