@@ -61,6 +61,7 @@ std::string Scrub(std::string message, int argc, char** argv) {
 
 int Run(int argc, char** argv) {
     CLI::App app{"Produce and check cryptutil transport text (standard base64, '+' escaped as %2B)."};
+    app.name("cryptutil");  // in every usage line, however the tool was started
     app.require_subcommand(0, 1);
     app.set_version_flag("--version", std::string("cryptutil ") + CRYPTUTIL_VERSION);
     bool helpAll = false;
