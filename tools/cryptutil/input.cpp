@@ -46,7 +46,9 @@ std::string Input::TakeRest(std::size_t limit) {
 
 std::string Input::TakeChunk() {
     if (rest_.empty()) Fill();
-    return Take(rest_.size());
+    std::string chunk;
+    chunk.swap(rest_);  // not copied: a chunk is a megabyte
+    return chunk;
 }
 
 std::string Input::TakeUntil(std::size_t (*end)(const std::string&), std::size_t limit) {
