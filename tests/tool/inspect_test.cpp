@@ -50,7 +50,8 @@ std::vector<std::string> Texts() {
     std::mt19937 random(26);
     const std::string alphabet = "AZaz09+/=%-_\n\r u2BbDF";
     for (std::size_t n = 0; n <= 40; ++n) {
-        const std::string text = testing_support::ReferenceTransportText(testing_support::RandomBytes(n, static_cast<unsigned>(7 * n + 1)));
+        const std::string text =
+            testing_support::ReferenceTransportText(testing_support::RandomBytes(n, static_cast<unsigned>(7 * n + 1)));
         texts.push_back(text);
         for (int m = 0; m < 4; ++m) {
             std::string t = text;

@@ -77,7 +77,8 @@ TEST_F(OutputTest, FileAppearsWholeOnCommitAndNothingOtherwise) {
         for (const std::size_t n : kSizes) {
             for (const bool existing : {false, true}) {
                 for (const bool commit : {false, true}) {
-                    SCOPED_TRACE(std::to_string(n) + (existing ? " existing" : " new") + (commit ? " commit" : " fail"));
+                    SCOPED_TRACE(std::to_string(n) + (existing ? " existing" : " new") +
+                                 (commit ? " commit" : " fail"));
                     const fs::path out = dir_ / std::string(255, 'x');  // the longest name a directory takes
                     fs::remove(out);
                     if (existing) {
@@ -170,7 +171,7 @@ TEST_F(OutputTest, StandardOutputGetsAllAtItsEndOnSuccessOnly) {
                 const Redirect redirect(log, O_WRONLY | O_APPEND);
                 Output o("-", Secrecy::kSecret);
                 o.Write(Payload(n));
-                EXPECT_EQ(Slurp(log), "mine\n");                 // nothing of it yet
+                EXPECT_EQ(Slurp(log), "mine\n");                  // nothing of it yet
                 std::ofstream(log, std::ios::app) << "theirs\n";  // another process appends meanwhile
                 EXPECT_EQ(fs::directory_iterator(dir_ / "tmp"), fs::directory_iterator());  // the spool is unnamed
                 if (commit) o.Commit();

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "commands.h"
 #include "common.h"
@@ -37,22 +38,33 @@ std::string HelpOf(CLI::App& app, CLI::App* cmd, const std::string& name) {
     return app.get_formatter()->make_help(cmd, name, CLI::AppFormatMode::Normal);
 }
 
+// Option names and the words of command names are safe to show; anything else may be a key.
+bool Shown(const std::string& token) {
+    static const std::regex optionName("-{1,2}[A-Za-z][A-Za-z-]*");
+    if (std::regex_match(token, optionName) || token == "help") return true;
+    for (const Command& c : Commands()) {
+        std::istringstream words(c.name);
+        for (std::string word; words >> word;) {
+            if (word == token) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string Scrub(std::string message, int argc, char** argv) {
-    static const std::regex optionName("-{1,2}[A-Za-z][A-Za-z-]*");
     for (int i = 1; i < argc; ++i) {
         const std::string token = argv[i];
         std::vector<std::string> values;
-        bool known = std::regex_match(token, optionName) || token == "help" || token == "hex";
-        for (const Command& c : Commands()) known = known || token == c.name || token + " " == std::string(c.name).substr(0, token.size() + 1);
-        if (!known) values.push_back(token);
+        if (!Shown(token)) values.push_back(token);
         const std::size_t eq = token.find('=');
-        if (token.rfind("--", 0) == 0 && eq != std::string::npos) values.push_back(token.substr(eq + 1));
-        if (token.size() > 2 && token[0] == '-' && token[1] != '-') values.push_back(token.substr(2));
+        if (token.rfind("--", 0) == 0 && eq != std::string::npos) values.push_back(token.substr(eq + 1));  // --key=K
+        if (token.size() > 2 && token[0] == '-' && token[1] != '-') values.push_back(token.substr(2));     // -kK
         for (const std::string& v : values) {
-            if (v.size() < 4) continue;
-            for (std::size_t at = 0; (at = message.find(v, at)) != std::string::npos;) message.replace(at, v.size(), "...");
+            if (v.size() < 4) continue;  // too short to give a key away, and would take words apart
+            for (std::size_t at = 0; (at = message.find(v, at)) != std::string::npos;)
+                message.replace(at, v.size(), "...");
         }
     }
     std::replace(message.begin(), message.end(), '\n', ' ');
@@ -105,7 +117,7 @@ int Run(int argc, char** argv) {
         for (std::size_t i = 0; i < Commands().size(); ++i) {
             const std::string name = std::string("cryptutil ") + Commands()[i].name;
             std::string text = HelpOf(app, actions[i].first, name);
-            text.replace(text.find("\nUsage:"), 1, "\n\n");         // the summary its own paragraph
+            text.replace(text.find("\nUsage:"), 1, "\n\n");              // the summary its own paragraph
             text.replace(text.find("\nOptions:"), 9, "\nIts options:");  // not the page's OPTIONS
             all += "\n*" + name + "*\n\n" + text;
         }

@@ -45,10 +45,9 @@ const std::vector<Command> kCommands = {
      "the digest and a line end" KEPT, NOTHING "exits 2", "printf abc | cryptutil hash", DefineHash},
     {"hex encode", "Bytes to lowercase hex", "bytes from INPUT or standard input", "their hex and a line end" KEPT,
      NOTHING "exits 2", "printf hi | cryptutil hex encode", DefineHexEncode},
-    {"hex decode", "Hex (either case) to bytes",
-     "hex from INPUT or standard input (line ends at its end are ignored)", "the bytes" KEPT,
-     NOTHING "exits 1 for text that is not hex, 2 for unreadable input", "echo 6869 | cryptutil hex decode",
-     DefineHexDecode},
+    {"hex decode", "Hex (either case) to bytes", "hex from INPUT or standard input (line ends at its end are ignored)",
+     "the bytes" KEPT, NOTHING "exits 1 for text that is not hex, 2 for unreadable input",
+     "echo 6869 | cryptutil hex decode", DefineHexDecode},
     {"inspect", "Describe a transport text: its bytes, or what is wrong with it",
      "the key from --key first, then a transport text from INPUT or standard input (line ends at its end are "
      "ignored)",

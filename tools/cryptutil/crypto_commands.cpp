@@ -166,7 +166,8 @@ Action DefineVerify(CLI::App& cmd) {
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
     return [o, pub, sig, sigFile, sigText] {
-        if (sigFile->empty() && sigText->count() == 0) throw Error("give the signature with --signature-file or --signature");
+        if (sigFile->empty() && sigText->count() == 0)
+            throw Error("give the signature with --signature-file or --signature");
         if (*pub == "-" && *sigFile == "-") throw Error("only one option can read standard input");
         const std::string pem = PublicKey(*pub, "--public");
         const std::string text = sigFile->empty() ? *sig : ReadKeySource(*sigFile, "--signature-file", false);

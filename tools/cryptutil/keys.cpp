@@ -60,8 +60,9 @@ std::string PublicKey(const std::string& file, const std::string& option) {
 std::string PrivateKey(const std::string& file, const std::string& option) {
     const std::string pem = ReadKeySource(file, option, true);
     if (createRSASignature(pem, "").empty()) {
-        throw Error(option + " is not an unencrypted PEM RSA private key (RSA PRIVATE KEY or PRIVATE KEY) the "
-                             "library reads");
+        throw Error(option +
+                    " is not an unencrypted PEM RSA private key (RSA PRIVATE KEY or PRIVATE KEY) the "
+                    "library reads");
     }
     return pem;
 }
@@ -83,8 +84,7 @@ int Draw(int (*generator)(unsigned char*, Count), std::string& bytes) {
 
 std::string FreshBytes(std::size_t n) {
     std::string bytes(n, '\0');
-    if (Draw(RAND_bytes, bytes) != 1)
-        throw Error("the crypto library's random generator failed; no key was made");
+    if (Draw(RAND_bytes, bytes) != 1) throw Error("the crypto library's random generator failed; no key was made");
     return bytes;
 }
 

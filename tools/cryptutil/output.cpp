@@ -104,9 +104,7 @@ void Output::Commit() {
             if (existing_.st_uid != ::geteuid() || existing_.st_gid != ::getegid())
                 (void)!::fchown(file_->fd(), existing_.st_uid, existing_.st_gid);
         }
-        const mode_t mode = exists_ ? existing_.st_mode & 07777
-                            : secrecy_ == Secrecy::kSecret ? 0600
-                                                            : 0666 & ~Umask();
+        const mode_t mode = exists_ ? existing_.st_mode & 07777 : secrecy_ == Secrecy::kSecret ? 0600 : 0666 & ~Umask();
         if (::fchmod(file_->fd(), mode) != 0) throw Error("cannot write -o: " + Cause());
         file_->LinkAs(target_);
         file_.reset();
@@ -136,7 +134,8 @@ void Output::Deliver(int fd) {
             ::poll(&pfd, 1, -1);
             continue;
         }
-        if (n == 0 || (errno != EINVAL && errno != ENOSYS)) throw Error("cannot write " + what_ + ": " + Cause(n == 0 ? EIO : errno));
+        if (n == 0 || (errno != EINVAL && errno != ENOSYS))
+            throw Error("cannot write " + what_ + ": " + Cause(n == 0 ? EIO : errno));
         std::string buf(1 << 20, '\0');  // no sendfile to this kind of file
         for (ssize_t r = 0; at < end; at += r) {
             r = ::pread(spool_->fd(), buf.data(), buf.size(), at);

@@ -36,7 +36,7 @@ private:
     void Hold(std::string_view s);
     void Deliver(int fd);
     Secrecy secrecy_;
-    std::string what_;          // the destination in messages
+    std::string what_;             // the destination in messages
     std::string target_, device_;  // the name in the directory dir_, or the device opened at the end
     Fd dir_;
     std::unique_ptr<TempFile> file_;   // -o a regular file
