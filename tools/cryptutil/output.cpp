@@ -121,6 +121,9 @@ void Output::Commit() {
 
 // What was held back, to `fd`: the spool copied by the kernel where it can.
 void Output::Deliver(int fd) {
+    struct stat st {};
+    std::unique_ptr<SignalsHeld> held;  // a file gets all of it, even when a signal comes meanwhile
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) held = std::make_unique<SignalsHeld>();
     WriteAll(fd, held_.data(), held_.size(), what_);
     if (!spool_) return;
     off_t at = 0;

@@ -33,23 +33,6 @@ extern "C" void RemoveNamed(int sig) {
     std::raise(sig);  // the handler was reset: once it returns, the signal ends the process
 }
 
-// Blocks the three signals for its lifetime.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int sig : kSignals) sigaddset(&set, sig);
-        sigprocmask(SIG_BLOCK, &set, &old_);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t old_;
-};
-
 std::string RandomName() {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::random_device random;
@@ -85,6 +68,17 @@ void Forget(int slot) {
 }
 
 }  // namespace
+
+SignalsHeld::SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() {
+    sigprocmask(SIG_SETMASK, &old_, nullptr);
+}
 
 TempFile::TempFile(int dir, const std::string& what) : dir_(dir), what_(what) {
 #ifdef O_TMPFILE

@@ -4,6 +4,7 @@
 #ifndef CRYPTUTIL_TOOLS_TEMP_FILE_H
 #define CRYPTUTIL_TOOLS_TEMP_FILE_H
 
+#include <csignal>
 #include <string>
 
 #include "common.h"
@@ -33,6 +34,18 @@ private:
     int dir_ = -1;
     int slot_ = -1;  // the signal handler's record of its name, while it has one
     std::string what_;
+};
+
+// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime: what it covers is done whole or not at all.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t old_;
 };
 
 // Has SIGINT, SIGTERM and SIGHUP (those not ignored at start) remove the named temporary files first.
