@@ -29,6 +29,7 @@ rm out/plain
 set -m
 exec 3>&2 2>/dev/null  # job control's reports of each kill
 for sig in INT TERM HUP; do
+  killed=0
   for round in 1 2 3; do
     for target in "-o out/plain" ">out/plain"; do
       rm -f out/plain
@@ -38,6 +39,7 @@ for sig in INT TERM HUP; do
       kill -s "$sig" "$pid" 2>/dev/null
       wait "$pid"
       status=$?
+      [ "$status" -ne $((128 + $(kill -l "$sig"))) ] || killed=$((killed + 1))
       left=$(ls -A out tmp | grep -v -e '^out:$' -e '^tmp:$' -e '^$' -e '^plain$')
       [ -z "$left" ] || fail "SIG$sig ($target, exit $status) left: $left"
       if [ -s out/plain ]; then  # whole: signalled as it ended
@@ -45,6 +47,7 @@ for sig in INT TERM HUP; do
       fi
     done
   done
+  [ "$killed" -gt 0 ] || fail "no run was ended by SIG$sig"
 done
 set +m
 exec 2>&3 3>&-
