@@ -13,8 +13,6 @@ namespace {
 
 struct Keyed : Io {
     std::string keyHex, keyFile;
-    std::unique_ptr<Input> file;
-    Input& Data() { return DataInput(input, file); }
 };
 
 void AddKeyOptions(CLI::App& cmd, Keyed& o) {
@@ -53,8 +51,9 @@ Action DefineKeygen(CLI::App& cmd) {
 Action DefineEncrypt(CLI::App& cmd) {
     auto o = MakeKeyed(cmd, true);
     return [o] {
-        std::string key = AesKey(o->keyHex, o->keyFile);
-        Input& in = o->Data();
+        Sources sources;
+        std::string key = AesKey(o->keyHex, o->keyFile, sources);
+        Input& in = sources.Data(o->input);
         Output out(o->output, Secrecy::kPublic, &in.Status());
         cryptutil::MessageEncryptStream stream(Bytes(key), static_cast<int>(key.size()));
         std::string text;
@@ -74,8 +73,9 @@ Action DefineEncrypt(CLI::App& cmd) {
 Action DefineDecrypt(CLI::App& cmd) {
     auto o = MakeKeyed(cmd, true);
     return [o] {
-        std::string key = AesKey(o->keyHex, o->keyFile);
-        Input& in = o->Data();
+        Sources sources;
+        std::string key = AesKey(o->keyHex, o->keyFile, sources);
+        Input& in = sources.Data(o->input);
         Output out(o->output, Secrecy::kSecret, &in.Status());
         cryptutil::MessageDecryptStream stream(Bytes(key), static_cast<int>(key.size()));
         const Negative failed("decryption failed: wrong key, or not the transport text of a message");
@@ -106,8 +106,9 @@ Action DefineWrap(CLI::App& cmd) {
     cmd.add_option("--public", *pub, "PEM public key file ('-': standard input)")->required();
     return [o, pub] {
         if (*pub == "-" && o->keyFile == "-") throw Error("only one option can read standard input");
-        const std::string pem = PublicKey(*pub, "--public");
-        std::string key = AesKey(o->keyHex, o->keyFile), text;
+        Sources sources;
+        const std::string pem = PublicKey(*pub, "--public", sources);
+        std::string key = AesKey(o->keyHex, o->keyFile, sources), text;
         if (EncryptKeyV2(Bytes(key), static_cast<int>(key.size()), pem, &text) < 0) throw Error("wrapping failed");
         Output out(o->output, Secrecy::kPublic);
         out.Line(text);
@@ -123,8 +124,9 @@ Action DefineUnwrap(CLI::App& cmd) {
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
     return [o, priv] {
-        const std::string pem = PrivateKey(*priv, "--private");
-        std::string text = TrimLineEnds(o->Data().TakeRest());
+        Sources sources;
+        const std::string pem = PrivateKey(*priv, "--private", sources);
+        std::string text = TrimLineEnds(sources.Data(o->input).TakeRest());
         // Room for k bytes: a text that decodes to k bytes has more than k characters.
         std::string key(std::max<std::size_t>(text.size(), 1), '\0');
         const int n = DecryptKeyV2(std::move(text), pem, Bytes(key));
@@ -144,8 +146,9 @@ Action DefineSign(CLI::App& cmd) {
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
     return [o, priv] {
-        const std::string pem = PrivateKey(*priv, "--private");
-        const std::string sig = createRSASignature(pem, o->Data().TakeRest());
+        Sources sources;
+        const std::string pem = PrivateKey(*priv, "--private", sources);
+        const std::string sig = createRSASignature(pem, sources.Data(o->input).TakeRest());
         if (sig.empty()) throw Error("signing failed");
         Output out(o->output, Secrecy::kPublic);
         out.Line(sig);
@@ -169,9 +172,10 @@ Action DefineVerify(CLI::App& cmd) {
         if (sigFile->empty() && sigText->count() == 0)
             throw Error("give the signature with --signature-file or --signature");
         if (*pub == "-" && *sigFile == "-") throw Error("only one option can read standard input");
-        const std::string pem = PublicKey(*pub, "--public");
-        const std::string text = sigFile->empty() ? *sig : ReadKeySource(*sigFile, "--signature-file", false);
-        const bool valid = verifyRSASignature(pem, TrimLineEnds(text), o->Data().TakeRest());
+        Sources sources;
+        const std::string pem = PublicKey(*pub, "--public", sources);
+        const std::string text = sigFile->empty() ? *sig : ReadKeySource(*sigFile, "--signature-file", false, sources);
+        const bool valid = verifyRSASignature(pem, TrimLineEnds(text), sources.Data(o->input).TakeRest());
         Output out(o->output, Secrecy::kPublic);
         out.Line(valid ? "valid" : "invalid");
         out.Commit();

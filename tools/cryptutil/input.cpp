@@ -22,7 +22,7 @@ std::size_t PemEnd(const std::string& s) {
 }  // namespace
 
 Input::Input(Fd fd, std::string name, bool owned) : fd_(std::move(fd)), owned_(owned), name_(std::move(name)) {
-    if (::fstat(fd_.get(), &st_) != 0) throw Error("cannot read " + name_ + ": " + Cause());
+    if (::fstat(fd_.get(), &st_) != 0) st_ = {};  // a closed standard input: its first read says so
 }
 
 Input::~Input() {
@@ -88,17 +88,17 @@ std::string Input::Take(std::size_t n) {
     return head;
 }
 
-Input& StandardInput() {
-    static Input in(Fd(STDIN_FILENO), "standard input", false);
-    return in;
+Input& Sources::Standard() {
+    if (!standard_) standard_ = std::make_unique<Input>(Fd(STDIN_FILENO), "standard input", false);
+    return *standard_;
 }
 
-Input& DataInput(const std::string& path, std::unique_ptr<Input>& file) {
-    if (path.empty() || path == "-") return StandardInput();
+Input& Sources::Data(const std::string& path) {
+    if (path.empty() || path == "-") return Standard();
     Fd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
     if (!fd) throw Error("cannot read INPUT: " + Cause());
-    file = std::make_unique<Input>(std::move(fd), "INPUT");
-    return *file;
+    file_ = std::make_unique<Input>(std::move(fd), "INPUT");
+    return *file_;
 }
 
 // Opened without blocking, so that neither a device nor a FIFO with no writer yet holds us before

@@ -14,7 +14,7 @@ namespace tool {
 
 class Input {
 public:
-    // `name` is what messages call it ("INPUT", "standard input", "--key-file").
+    // `name` is what messages call it ("INPUT", "standard input", "--key-file"). Not `owned`: left open.
     Input(Fd fd, std::string name, bool owned = true);
     ~Input();
     Input(const Input&) = delete;
@@ -40,10 +40,16 @@ private:
     bool eof_ = false;
 };
 
-// Standard input, shared by a key given as '-' (read first) and the data.
-Input& StandardInput();
-// The data of a command: the file INPUT, or standard input for none or '-'.
-Input& DataInput(const std::string& path, std::unique_ptr<Input>& file);
+// What one command reads: standard input, from whose front a key given as '-' is taken first, and
+// the data, the file INPUT or what is left of standard input (for none or '-').
+class Sources {
+public:
+    Input& Standard();
+    Input& Data(const std::string& path);
+
+private:
+    std::unique_ptr<Input> standard_, file_;
+};
 // A key or signature source: opened, then what was opened checked (a regular file or a pipe; never
 // a directory or device), read up to `limit` bytes.
 std::unique_ptr<Input> OpenKeySource(const std::string& path, const std::string& option);

@@ -52,7 +52,6 @@ std::string Base64(const std::string& bytes) {
 struct Options : Io {
     std::string key;
     bool hex = false;
-    std::unique_ptr<Input> file;
 };
 
 }  // namespace
@@ -75,10 +74,11 @@ Action DefineInspect(CLI::App& cmd) {
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
     return [o] {
+        Sources sources;
         std::size_t k = 0;
-        if (!o->key.empty() && (k = ModulusBytes(ReadKeySource(o->key, "--key", true))) == 0)
+        if (!o->key.empty() && (k = ModulusBytes(ReadKeySource(o->key, "--key", true, sources))) == 0)
             throw Error("--key is not a PEM RSA key the library reads");
-        const Inspection seen = Inspect(DataInput(o->input, o->file).TakeRest());
+        const Inspection seen = Inspect(sources.Data(o->input).TakeRest());
         Output out(o->output, Secrecy::kPublic);
         int status = 0;
         if (!seen.reads) {

@@ -14,9 +14,9 @@ std::string TrimLineEnds(std::string s) {
     return s;
 }
 
-std::string ReadKeySource(const std::string& path, const std::string& option, bool pem) {
+std::string ReadKeySource(const std::string& path, const std::string& option, bool pem, Sources& sources) {
     if (path == "-") {
-        Input& in = StandardInput();
+        Input& in = sources.Standard();
         return pem ? in.TakePem(kKeySourceLimit) : in.TakeLine(kKeySourceLimit);
     }
     return OpenKeySource(path, option)->TakeRest(kKeySourceLimit);
@@ -39,10 +39,10 @@ std::string HexBytes(const std::string& what, const std::string& hex, bool negat
     throw Error(message);
 }
 
-std::string AesKey(const std::string& hex, const std::string& file) {
+std::string AesKey(const std::string& hex, const std::string& file, Sources& sources) {
     if (hex.empty() == file.empty()) throw Error("give the AES key with exactly one of --key-file and --key");
     const std::string key = hex.empty() ? HexBytes(file == "-" ? "the key on standard input" : "the key in --key-file",
-                                                   ReadKeySource(file, "--key-file", false), false)
+                                                   ReadKeySource(file, "--key-file", false, sources), false)
                                         : HexBytes("--key", hex, false);
     if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
         throw Error("an AES key is 16, 24 or 32 bytes; this one has " + std::to_string(key.size()));
@@ -50,15 +50,15 @@ std::string AesKey(const std::string& hex, const std::string& file) {
     return key;
 }
 
-std::string PublicKey(const std::string& file, const std::string& option) {
-    const std::string pem = ReadKeySource(file, option, true);
+std::string PublicKey(const std::string& file, const std::string& option, Sources& sources) {
+    const std::string pem = ReadKeySource(file, option, true, sources);
     std::string out;
     if (EncryptKeyV2(nullptr, 0, pem, &out) < 0) throw Error(option + " is not a PEM RSA public key (PUBLIC KEY)");
     return pem;
 }
 
-std::string PrivateKey(const std::string& file, const std::string& option) {
-    const std::string pem = ReadKeySource(file, option, true);
+std::string PrivateKey(const std::string& file, const std::string& option, Sources& sources) {
+    const std::string pem = ReadKeySource(file, option, true, sources);
     if (createRSASignature(pem, "").empty()) {
         throw Error(option +
                     " is not an unencrypted PEM RSA private key (RSA PRIVATE KEY or PRIVATE KEY) the "

@@ -6,19 +6,21 @@
 #include <cstddef>
 #include <string>
 
+#include "input.h"
+
 namespace tool {
 
 constexpr std::size_t kKeySourceLimit = 1 << 20;  // a PEM private key of 16,384 bits is about 13 KB
 
 // The text of a key or signature source; '-' takes it from the front of standard input (a line, or
 // a PEM block through its END line).
-std::string ReadKeySource(const std::string& path, const std::string& option, bool pem);
+std::string ReadKeySource(const std::string& path, const std::string& option, bool pem, Sources& sources);
 // Hex to bytes, or a Failure naming `what` (never a character of the text).
 std::string HexBytes(const std::string& what, const std::string& hex, bool negative);
 // The AES key from exactly one of --key (hex) and --key-file.
-std::string AesKey(const std::string& hex, const std::string& file);
-std::string PublicKey(const std::string& file, const std::string& option);
-std::string PrivateKey(const std::string& file, const std::string& option);
+std::string AesKey(const std::string& hex, const std::string& file, Sources& sources);
+std::string PublicKey(const std::string& file, const std::string& option, Sources& sources);
+std::string PrivateKey(const std::string& file, const std::string& option, Sources& sources);
 // k of a PEM key, public or private, or 0 when it is neither.
 std::size_t ModulusBytes(const std::string& pem);
 // Bytes from the crypto library's generator, or an Error when it fails.

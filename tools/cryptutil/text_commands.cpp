@@ -9,13 +9,8 @@
 namespace tool {
 namespace {
 
-struct Data : Io {
-    std::unique_ptr<Input> file;
-    Input& In() { return DataInput(input, file); }
-};
-
-std::shared_ptr<Data> DataOptions(CLI::App& cmd) {
-    auto o = std::make_shared<Data>();
+std::shared_ptr<Io> DataOptions(CLI::App& cmd) {
+    auto o = std::make_shared<Io>();
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
     return o;
@@ -27,7 +22,8 @@ Action DefineHash(CLI::App& cmd) {
     auto o = DataOptions(cmd);
     return [o] {
         std::string digest(32, '\0');
-        hashData(o->In().TakeRest(), Bytes(digest));
+        Sources sources;
+        hashData(sources.Data(o->input).TakeRest(), Bytes(digest));
         Output out(o->output, Secrecy::kPublic);
         out.Line(OPENSSL_hexstr2buf(digest));
         out.Commit();
@@ -38,7 +34,8 @@ Action DefineHash(CLI::App& cmd) {
 Action DefineHexEncode(CLI::App& cmd) {
     auto o = DataOptions(cmd);
     return [o] {
-        Input& in = o->In();
+        Sources sources;
+        Input& in = sources.Data(o->input);
         const std::string bytes = in.TakeRest();
         Output out(o->output, Secrecy::kPublic, &in.Status());
         out.Line(OPENSSL_hexstr2buf(bytes));
@@ -50,7 +47,8 @@ Action DefineHexEncode(CLI::App& cmd) {
 Action DefineHexDecode(CLI::App& cmd) {
     auto o = DataOptions(cmd);
     return [o] {
-        Input& in = o->In();
+        Sources sources;
+        Input& in = sources.Data(o->input);
         const std::string bytes = HexBytes("the input", in.TakeRest(), true);
         Output out(o->output, Secrecy::kPublic, &in.Status());
         out.Write(bytes);
@@ -60,7 +58,7 @@ Action DefineHexDecode(CLI::App& cmd) {
 }
 
 Action DefineError(CLI::App& cmd) {
-    auto o = std::make_shared<Data>();
+    auto o = std::make_shared<Io>();
     auto code = std::make_shared<std::string>();
     auto message = std::make_shared<std::string>();
     cmd.add_option("CODE", *code)->required();
@@ -81,7 +79,7 @@ Action DefineError(CLI::App& cmd) {
 }
 
 Action DefineNow(CLI::App& cmd) {
-    auto o = std::make_shared<Data>();
+    auto o = std::make_shared<Io>();
     AddOutput(cmd, *o);
     return [o] {
         Output out(o->output, Secrecy::kPublic);
