@@ -83,7 +83,7 @@ secret=$(sed -n 2p key.pem)
 slips=("--key-file K" "K" "--key K0" "--key=K" "-kK" "-K" "--size K" "--public K" "--private K" "-o K/x"
        "--signature-file K" "--signature K" "--bogus K" "--key Kg" "extra K" "K K")
 commands=(encrypt decrypt wrap unwrap sign verify keygen inspect "hex decode" hash error demo help)
-for i in $(seq 60); do
+for i in $(seq 40); do
   for s in "$K" "$secret"; do
     args="${commands[RANDOM % ${#commands[@]}]} ${slips[RANDOM % ${#slips[@]}]} ${slips[RANDOM % ${#slips[@]}]}"
     $tool ${args//K/$s} </dev/null >/dev/null 2>err
