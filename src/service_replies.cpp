@@ -1,7 +1,8 @@
 #include "service_replies.h"
 
-#include <climits>
+#include <cstdio>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -58,29 +59,32 @@ void create_error_response(std::string code, std::string msg, Json& j) {
 
 namespace cryptutil::detail {
 
-// The eight hours are added to the calendar fields, not to the instant, which a 32-bit time_t
-// could not hold within eight hours of its end in 2038.
+// The eight hours are added before the conversion where the type holds the sum; within eight
+// hours of its end (from 2038 with a 32-bit time_t) they go into the calendar fields instead. The
+// year is formatted in 64 bits: strftime's %Y overflows an int past year 2^31 - 1.
 std::string Utc8TimeText(std::time_t instant) {
+    constexpr std::time_t kEightHours = 28800;
+    const bool fits = instant <= std::numeric_limits<std::time_t>::max() - kEightHours;
+    const std::time_t t = fits ? instant + kEightHours : instant;
     std::tm parts{};
-    if (gmtime_r(&instant, &parts) == nullptr) return {};
-    parts.tm_hour += 8;
-    if (parts.tm_hour >= 24) {
+    if (gmtime_r(&t, &parts) == nullptr) return {};
+    long long year = parts.tm_year + 1900LL;
+    if (!fits && (parts.tm_hour += 8) >= 24) {
         parts.tm_hour -= 24;
-        const long long year = parts.tm_year + 1900LL;
         const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
         const int monthDays[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         if (++parts.tm_mday > monthDays[parts.tm_mon]) {
             parts.tm_mday = 1;
             if (++parts.tm_mon == 12) {
-                if (parts.tm_year == INT_MAX) return {};
                 parts.tm_mon = 0;
-                ++parts.tm_year;
+                ++year;
             }
         }
     }
-    char buf[42];
-    const std::size_t n = std::strftime(buf, sizeof buf, "%FT%H:%M:%S+08:00", &parts);
-    return {buf, n};
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%lld-%02d-%02dT%02d:%02d:%02d+08:00", year, parts.tm_mon + 1,
+                                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return {buf, static_cast<std::size_t>(n)};
 }
 
 }  // namespace cryptutil::detail

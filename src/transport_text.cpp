@@ -48,6 +48,16 @@ bool IsBase64(unsigned char c) {
            c == '/';
 }
 
+// Whether the n characters at s are all in base64's alphabet, 16 at a time.
+bool AllBase64(const char* s, std::size_t n) {
+    Bytes16 bad{};
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) bad |= NotBase64(Load16(s + i));
+    bool ok = !AnyLane(bad);
+    for (; i < n; ++i) ok &= IsBase64(static_cast<unsigned char>(s[i]));
+    return ok;
+}
+
 // The last characters a byte at a time.
 bool AppendEscapedBytewise(std::string_view s, std::string& text) {
     for (const char c : s) {
@@ -243,6 +253,7 @@ bool TransportTextReader::Decode(bool last, std::string& bytes) {
     if (whole == 0) return true;
     if (padded_ || whole % 4 != 0) return false;
     const std::size_t pads = quads_[whole - 1] != '=' ? 0 : quads_[whole - 2] != '=' ? 1 : 2;
+    if (!AllBase64(quads_.data(), whole - pads)) return false;  // whatever the codec would take
     char rest[3];
     const std::size_t extra = n - whole;
     std::memcpy(rest, quads_.data() + whole, extra);

@@ -19,7 +19,18 @@
 
 namespace {
 bool codecThrows = false;
-enum class Fault { kNone, kTerminator, kShort, kLong, kUrlAlphabet, kControl, kPadInside, kPaddingByte, kMessageByte };
+enum class Fault {
+    kNone,
+    kTerminator,
+    kShort,
+    kLong,
+    kUrlAlphabet,
+    kControl,
+    kPadInside,
+    kPaddingByte,
+    kMessageByte,
+    kRecordOverstated
+};
 Fault fault = Fault::kNone;
 bool oddPadding = false;    // addPadding's record says one byte more than it should
 std::string paddingSecret;  // looked for in the records freePaddingResult is given
@@ -42,6 +53,7 @@ std::string base64_encode(unsigned char const* bytes, std::size_t len, bool) {
     return text;
 }
 
+// Lax, as a host's decoder may be: a character outside the alphabet is taken as some value.
 std::string base64_decode(std::string const& s, bool) {
     if (codecThrows) throw "host codec failure";  // NOLINT
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -69,7 +81,7 @@ PKCS7_Padding* addPadding(const void* const data, const uint64_t dataLength, con
     if (fault == Fault::kPaddingByte) buf[len + n - 1] ^= 1;
     if (fault == Fault::kMessageByte && len != 0) buf[len - 1] ^= 1;
     if (fault == Fault::kMessageByte && len == 0) buf[0] = 0;
-    *rec = {buf, dataLength + n + (oddPadding ? 1 : 0), n};
+    *rec = {buf, dataLength + n + (oddPadding ? 1 : 0) + (fault == Fault::kRecordOverstated ? 4096 : 0), n};
     return rec;
 }
 
@@ -129,7 +141,7 @@ TEST(HostComponents, EveryFaultOfAComponentIsAFailure) {
     const Fault codecFaults[] = {Fault::kTerminator,  Fault::kShort,   Fault::kLong,
                                  Fault::kUrlAlphabet, Fault::kControl, Fault::kPadInside};
     for (const Fault f : {Fault::kTerminator, Fault::kShort, Fault::kLong, Fault::kUrlAlphabet, Fault::kControl,
-                          Fault::kPadInside, Fault::kPaddingByte, Fault::kMessageByte}) {
+                          Fault::kPadInside, Fault::kPaddingByte, Fault::kMessageByte, Fault::kRecordOverstated}) {
         fault = f;
         for (int round = 0; round < 40; ++round) {
             const std::size_t n = round < 2         ? static_cast<std::size_t>(round)
@@ -156,6 +168,33 @@ TEST(HostComponents, EveryFaultOfAComponentIsAFailure) {
         EXPECT_EQ(out, "kept");
     }
     fault = Fault::kNone;
+}
+
+// Whatever a lax decoder would take, no text with a character outside base64's alphabet reads:
+// every text made from a valid one by one such character, at random places of random lengths.
+TEST(HostComponents, ALaxDecoderLetsNoOtherTextThrough) {
+    const auto& keys = testing_support::RsaKeys(1024);
+    std::string key(32, 'k'), wrapped;
+    ASSERT_EQ(EncryptKeyV2(U(key), 32, keys.publicKey, &wrapped), 128);
+    const std::string signature = createRSASignature(keys.pkcs8, "data");
+    std::mt19937 gen(5);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const std::size_t n = round < 2 ? static_cast<std::size_t>(round) : gen() % 300;
+        ASSERT_GT(EncryptMessage(testing_support::RandomBytes(n, static_cast<unsigned>(round)), U(key), 32, &text), 0);
+        const std::string* targets[] = {&text, &wrapped, &signature};
+        std::string bad = *targets[round % 3];
+        bad[gen() % bad.size()] = "!-_ \n\0@[`{"[gen() % 10];
+        std::string out = "kept";
+        unsigned char secret[128];
+        EXPECT_EQ(DecryptMessage(bad, U(key), 32, &out), -1) << bad;
+        cryptutil::MessageDecryptStream stream(U(key), 32);
+        std::string streamed;
+        EXPECT_TRUE(stream.Update(bad.data(), bad.size(), &streamed) == -1 || stream.Finish(&streamed) == -1) << bad;
+        EXPECT_EQ(DecryptKeyV2(bad, keys.pkcs8, secret), -1) << bad;
+        EXPECT_FALSE(verifyRSASignature(keys.publicKey, bad, "data")) << bad;
+        EXPECT_EQ(out, "kept");
+    }
 }
 
 // A record the library refuses (its length is odd) is wiped before it goes back to the component.

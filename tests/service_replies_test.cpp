@@ -96,6 +96,10 @@ TEST(TimeText, AnyInstantIsEightHoursOn) {
         expected[std::strftime(expected, sizeof expected, "%FT%H:%M:%S+08:00", &parts)] = '\0';
         ASSERT_EQ(cryptutil::detail::Utc8TimeText(static_cast<std::time_t>(instant)), expected) << instant;
     }
+    if constexpr (sizeof(std::time_t) == 8) {  // years past 2^31 - 1, and the first instants gmtime reads
+        EXPECT_EQ(cryptutil::detail::Utc8TimeText(67767976233504000), "2147483648-01-01T00:00:00+08:00");
+        EXPECT_EQ(cryptutil::detail::Utc8TimeText(-67768040609769600), "-2147481748-01-01T00:00:00+08:00");
+    }
 }
 
 }  // namespace
