@@ -70,7 +70,8 @@ TEST(MessageCrypto, RoundTripsWithinItsOutput) {
 
 // A text that fails once its first pieces are deciphered (its tail is not transport text, or its
 // padding is wrong) fails without replacing or growing an output that has the room the text's
-// length promises, and leaves no plaintext in that room.
+// length promises, and leaves no plaintext in that room (looked for past the first block, whose
+// first byte the string's terminator overwrites anyway).
 TEST(MessageCrypto, FailedDecryptionKeepsTheOutputsBuffer) {
     std::string key = Key(32);
     const std::string message = RandomBytes(3 * kPieceBytes, 3);
@@ -85,7 +86,7 @@ TEST(MessageCrypto, FailedDecryptionKeepsTheOutputsBuffer) {
         const std::size_t capacity = out.capacity();
         ASSERT_EQ(DecryptMessage(bad, U(key), 32, &out), -1) << bad.size();
         EXPECT_TRUE(out == "kept:" && out.data() == buffer && out.capacity() == capacity) << bad.size();
-        EXPECT_EQ(std::string_view(out.data(), capacity).find(message.substr(0, 16)), std::string_view::npos);
+        EXPECT_EQ(std::string_view(out.data(), capacity).find(message.substr(16, 15)), std::string_view::npos);
     }
 }
 
