@@ -13,10 +13,13 @@ namespace {
 
 using cryptutil::detail::TransportTextReader;
 
+// Each refused by the reader's own checks or by the codec's strictness, on which the reader relies
+// (writing, and reading what is written, are checked against OpenSSL's encoder by the fuzz target).
 TEST(TransportText, ReaderRefusesWhatIsNotTransportText) {
     const std::string piece = base64_encode(reinterpret_cast<const unsigned char*>("abcd"), 4, false);  // padded
-    for (const std::string& text : {piece + "AAAA", std::string("Zg="), std::string("Zm9v\n"), std::string("Zm-_"),
-                                    std::string("%G1AA"), std::string("Zg==Zg==")}) {
+    for (const std::string& text :
+         {piece + "AAAA", std::string("Zg="), std::string("Zm9v\n"), std::string("Zm-_"), std::string("%G1AA"),
+          std::string("Zg==Zg=="), std::string("Zm9"), std::string("Z==="), std::string("===="), std::string("Z=g=")}) {
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{100}}) {
             TransportTextReader reader;
             std::string out;
@@ -25,24 +28,6 @@ TEST(TransportText, ReaderRefusesWhatIsNotTransportText) {
                 ok = reader.Add(text.data() + at, std::min(chunk, text.size() - at), out);
             EXPECT_FALSE(ok && reader.Finish(out)) << text << " in chunks of " << chunk;
         }
-    }
-}
-
-TEST(Base64, Rfc4648AndStrictness) {
-    const std::pair<std::string, std::string> rfc4648[] = {{"", ""},
-                                                           {"f", "Zg=="},
-                                                           {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},
-                                                           {"foob", "Zm9vYg=="},
-                                                           {"fooba", "Zm9vYmE="},
-                                                           {"foobar", "Zm9vYmFy"},
-                                                           {"\xFB\xFF\xBF", "+/+/"}};
-    for (const auto& [bytes, text] : rfc4648) {
-        EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), false), text);
-        EXPECT_EQ(base64_decode(text, false), bytes);
-    }
-    for (const std::string bad : {"Zg=", "Zm9", "Z===", "====", "Zg==Zg==", "Z=g=", "Zm9v\n"}) {
-        EXPECT_EQ(base64_decode(bad, false), "") << bad;
     }
 }
 
