@@ -181,9 +181,9 @@ bool NoResultCall(Call call) {
 }
 
 TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
-    std::string aesKey = testing_support::RandomBytes(32, 43), text, longText, wrapped;
-    const std::string message(5000, 'q'), longMessage(30000, 'l');  // one piece, and three
-    ASSERT_GT(EncryptMessage(message, U(aesKey), 32, &text), 0);
+    std::string aesKey = testing_support::RandomBytes(32, 43), longText, wrapped;
+    // Messages of three pieces, which make every allocation one piece makes, and more.
+    const std::string message(5000, 'q'), longMessage(30000, 'l');
     ASSERT_GT(EncryptMessage(longMessage, U(aesKey), 32, &longText), 0);
     ASSERT_EQ(EncryptKeyV2(U(aesKey), 32, Keys().publicKey, &wrapped), 256);
     const std::string signature = createRSASignature(Keys().pkcs8, message);
@@ -202,11 +202,9 @@ TEST(ProcessHygiene, AllocationFailuresAreReportedByResult) {
         return rc == 0;
     };
     const std::pair<const char*, std::function<bool()>> calls[] = {
-        {"EncryptMessage", [&] { return encrypt(message, text); }},
-        {"DecryptMessage", [&] { return decrypt(text, message, 0); }},
-        {"EncryptMessage, three pieces", [&] { return encrypt(longMessage, longText); }},
-        {"DecryptMessage, three pieces into an output with room",
-         [&] { return decrypt(longText, longMessage, longMessage.size() + 100); }},
+        {"EncryptMessage", [&] { return encrypt(longMessage, longText); }},
+        {"DecryptMessage into a new buffer", [&] { return decrypt(longText, longMessage, 0); }},
+        {"DecryptMessage into an output with room", [&] { return decrypt(longText, longMessage, 30100); }},
         {"EncryptKeyV2",
          [&] {
              std::string out = "kept", pem = Keys().publicKey;
