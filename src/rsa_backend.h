@@ -35,9 +35,19 @@ struct RsaNumbers {
     Bignum n, e, d, p, q, dP, dQ, qInv;
 };
 
-// The key for the numbers, which it takes over; false when the library refuses them.
+// The key for the numbers, which it takes over; false when the library refuses them. A private key
+// computes with p, q, dP, dQ and qInv alone, on every library: OpenSSL, whose check of a CRT
+// result recomputes a wrong one with d where BoringSSL fails it, is given d = 1, so that a key
+// whose parts disagree fails every operation on each library alike (a signature is verified before
+// it is returned, a decryption fails OAEP's check).
 bool MakePublicKey(RsaNumbers& numbers, RsaKey& key);
 bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key);
+
+// d = 1, for OpenSSL (above).
+inline bool WithoutD(RsaNumbers& numbers) {
+    numbers.d.reset(BN_new());
+    return numbers.d && BN_one(numbers.d.get()) == 1;
+}
 
 // k: the modulus length in bytes.
 std::size_t ModulusBytes(const RsaKey& key);
