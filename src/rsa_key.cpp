@@ -1,6 +1,7 @@
 #include "rsa_key.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -214,6 +215,105 @@ bool PrimesLongEnough(const Parts& k) {
 }
 
 
+// The parts of a private key agree, decided in constant time by arithmetic of our own on 32-bit
+// limbs: loops run over the numbers' widths (public), never on their values, and the verdicts
+// gather in masks declassified once. BoringSSL refuses a key whose parts disagree (its own
+// RSA_check_key) where OpenSSL reads it; checking here makes every library decide alike. The
+// crypto libraries' bignum functions are not used for this: they branch on the values they hold
+// (OpenSSL trims every result, and BoringSSL's BN_div is for public numbers only).
+using Limb = std::uint32_t;
+
+// A secret number: little-endian limbs of a fixed width, wiped when released.
+class Number {
+public:
+    explicit Number(std::size_t width) : limbs_(width, 0) {}
+    Number(const Number&) = default;
+    Number& operator=(const Number&) = delete;
+    ~Number() { Wipe(limbs_.data(), limbs_.size() * sizeof(Limb)); }
+    std::size_t size() const { return limbs_.size(); }
+    Limb operator[](std::size_t i) const { return i < limbs_.size() ? limbs_[i] : 0; }
+    Limb& operator[](std::size_t i) { return limbs_[i]; }
+
+private:
+    std::vector<Limb> limbs_;
+};
+
+Number FromDer(const Der& v) {
+    Number x((v.size() + 3) / 4);
+    for (std::size_t i = 0; i < v.size(); ++i) x[i / 4] |= Limb{v.data()[v.size() - 1 - i]} << (i % 4 * 8);
+    return x;
+}
+
+Number Product(const Number& a, const Number& b) {
+    Number r(a.size() + b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        std::uint64_t carry = 0;
+        for (std::size_t j = 0; j < b.size(); ++j) {
+            carry += std::uint64_t{a[i]} * b[j] + r[i + j];
+            r[i + j] = static_cast<Limb>(carry);
+            carry >>= 32;
+        }
+        r[i + b.size()] = static_cast<Limb>(carry);
+    }
+    return r;
+}
+
+// a - b over `width` limbs into `r` (which may be a); the borrow out, 0 or 1.
+Limb Subtract(const Number& a, const Number& b, Number& r, std::size_t width) {
+    Limb borrow = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::uint64_t d = std::uint64_t{a[i]} - b[i] - borrow;
+        r[i] = static_cast<Limb>(d);
+        borrow = static_cast<Limb>(d >> 63);
+    }
+    return borrow;
+}
+
+// x mod m (m > 0), a bit at a time: r < m holds throughout, so 2r + bit < 2m needs at most one
+// subtraction, kept or not by a mask.
+Number Reduce(const Number& x, const Number& m) {
+    const std::size_t width = m.size() + 1;
+    Number r(width), t(width);
+    for (std::size_t bit = x.size() * 32; bit-- > 0;) {
+        Limb carry = x[bit / 32] >> (bit % 32) & 1;
+        for (std::size_t i = 0; i < width; ++i) {
+            const Limb next = r[i] >> 31;
+            r[i] = r[i] << 1 | carry;
+            carry = next;
+        }
+        const Limb keep = Barrier(Subtract(r, m, t, width)) - 1;  // all ones when r >= m
+        for (std::size_t i = 0; i < width; ++i) r[i] = (t[i] & keep) | (r[i] & ~keep);
+    }
+    return r;
+}
+
+// All ones when a == b, else 0.
+Limb Same(const Number& a, const Number& b) {
+    Limb diff = 0;
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) diff |= a[i] ^ b[i];
+    return Barrier((diff | (0 - diff)) >> 31) - 1;
+}
+
+// All ones when a < b, else 0.
+Limb Less(const Number& a, const Number& b) {
+    const std::size_t width = std::max(a.size(), b.size());
+    Number scratch(width);
+    return 0 - Subtract(a, b, scratch, width);
+}
+
+bool PartsAgree(const Parts& k) {
+    const Number n = FromDer(k.n), e = FromDer(k.e), d = FromDer(k.d), p = FromDer(k.p), q = FromDer(k.q),
+                 dP = FromDer(k.dP), dQ = FromDer(k.dQ), qInv = FromDer(k.qInv);
+    Number one(1), pm1(p.size()), qm1(q.size());
+    one[0] = 1;
+    Subtract(p, one, pm1, p.size());
+    Subtract(q, one, qm1, q.size());
+    const Limb ok = Same(Product(p, q), n) & Same(Reduce(d, pm1), dP) & Same(Reduce(d, qm1), dQ) &
+                    Same(Reduce(Product(e, dP), pm1), one) & Same(Reduce(Product(e, dQ), qm1), one) &
+                    Same(Reduce(Product(qInv, q), p), one) & Less(qInv, p) & Less(d, n);
+    return Declassified(ok) != 0;
+}
+
 // OpenSSL counts in int, BoringSSL in size_t.
 template <typename Length>
 BIGNUM* ToBignum(BIGNUM* (*convert)(const unsigned char*, Length, BIGNUM*), const Der& v) {
@@ -277,7 +377,7 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
     for (const Der* part : {&k.d, &k.p, &k.q, &k.dP, &k.dQ, &k.qInv}) {
         if (part->size() > k.n.size()) return false;
     }
-    if (!PrimesLongEnough(k)) return false;
+    if (!PrimesLongEnough(k) || !PartsAgree(k)) return false;
     RsaNumbers numbers;
     return Numbers(k, true, numbers) && MakePrivateKey(numbers, key);
 }

@@ -17,10 +17,10 @@ bool ReadRsaPublicKey(const std::string& pem, RsaKey& key);
 
 // A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption, with attributes of
 // OCTET STRING values only) block, judged as above, of a two-prime key within the same limits,
-// each prime at least a quarter as long as the modulus and no part longer than it. The parts are
-// not checked against each other: the library computes with p, q, dP, dQ and qInv alone, and a key
-// whose parts disagree fails every operation (rsa_backend.h). Its text is decoded in constant time,
-// and every buffer that held the key's bytes is wiped before it is released.
+// each prime at least a quarter as long as the modulus, no part longer than it, and parts that
+// agree (n = pq, dP and dQ those of d, e inverting them, qInv that of q, d < n). Its text is
+// decoded and its parts checked in constant time, and every buffer that held the key's bytes is
+// wiped before it is released.
 bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key);
 
 }  // namespace cryptutil::detail
