@@ -27,7 +27,9 @@ constexpr unsigned char kZero[] = {0x00};
 // The offset of the first `c` in `text`, or its size.
 std::size_t Find(std::string_view text, char c) {
     std::size_t at = 0;
-    while (at < text.size() && Declassified(Equal(static_cast<unsigned char>(text[at]), static_cast<unsigned char>(c))) == 0) ++at;
+    while (at < text.size() &&
+           Declassified(Equal(static_cast<unsigned char>(text[at]), static_cast<unsigned char>(c))) == 0)
+        ++at;
     return at;
 }
 
@@ -213,7 +215,6 @@ bool PrimesLongEnough(const Parts& k) {
     const std::size_t quarter = (k.n.size() - (k.n.data()[0] == 0 ? 1 : 0)) / 4;
     return Bytes(k.p) >= quarter && Bytes(k.q) >= quarter;
 }
-
 
 // The parts of a private key agree, decided in constant time by arithmetic of our own on 32-bit
 // limbs: loops run over the numbers' widths (public), never on their values, and the verdicts

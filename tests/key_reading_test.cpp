@@ -178,12 +178,31 @@ std::vector<std::pair<std::string, std::string>> Armours(const std::string& pem)
 
 // Labels of PEM blocks: of keys in every crypto library's PEM readers, of keys in none, and not of
 // keys at all.
-const char* const kLabels[] = {"PRIVATE KEY", "RSA PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "ANY PRIVATE KEY",
-                               "EC PRIVATE KEY", "DSA PRIVATE KEY", "DH PRIVATE KEY", "ED25519 PRIVATE KEY",
-                               "OPENSSH PRIVATE KEY", "FOO PRIVATE KEY", "XPRIVATE KEY", "PRIVATE KEY2",
-                               "PUBLIC KEY", "RSA PUBLIC KEY", "EC PUBLIC KEY", "CERTIFICATE", "TRUSTED CERTIFICATE",
-                               "CERTIFICATE REQUEST", "X509 CRL", "PKCS7", "CMS", "DH PARAMETERS", "EC PARAMETERS",
-                               "PARAMETERS", "FOO"};
+const char* const kLabels[] = {"PRIVATE KEY",
+                               "RSA PRIVATE KEY",
+                               "ENCRYPTED PRIVATE KEY",
+                               "ANY PRIVATE KEY",
+                               "EC PRIVATE KEY",
+                               "DSA PRIVATE KEY",
+                               "DH PRIVATE KEY",
+                               "ED25519 PRIVATE KEY",
+                               "OPENSSH PRIVATE KEY",
+                               "FOO PRIVATE KEY",
+                               "XPRIVATE KEY",
+                               "PRIVATE KEY2",
+                               "PUBLIC KEY",
+                               "RSA PUBLIC KEY",
+                               "EC PUBLIC KEY",
+                               "CERTIFICATE",
+                               "TRUSTED CERTIFICATE",
+                               "CERTIFICATE REQUEST",
+                               "X509 CRL",
+                               "PKCS7",
+                               "CMS",
+                               "DH PARAMETERS",
+                               "EC PARAMETERS",
+                               "PARAMETERS",
+                               "FOO"};
 
 using Bn = std::unique_ptr<BIGNUM, decltype(&BN_clear_free)>;
 Bn Big(const std::string& hex) {
@@ -207,18 +226,22 @@ struct EdgeKey {
 std::vector<std::string> Numbers();
 std::vector<EdgeKey> EdgeKeys() {
     const std::pair<const char*, const char*> primes[] = {
-        {"3", "324C553B033DC48E8AB7EAF21829A6EBB995DB2833D3F806F789456280BE419525FFF67394C8AFB305A62C0175A64631C3148CA5C8"
-              "1CF62328A1EE9CEE27E4C8D95E8803035D7D646ECCF959CE44417AA0EC1B7B346C74A5BCF811C5B9EFEAA10DE7634923C5E0DB56DF"
-              "F2E4B40DDEB6FCE3A6E89DB0878B5FF5446546835A43"},
+        {"3",
+         "324C553B033DC48E8AB7EAF21829A6EBB995DB2833D3F806F789456280BE419525FFF67394C8AFB305A62C0175A64631C3148CA5C8"
+         "1CF62328A1EE9CEE27E4C8D95E8803035D7D646ECCF959CE44417AA0EC1B7B346C74A5BCF811C5B9EFEAA10DE7634923C5E0DB56DF"
+         "F2E4B40DDEB6FCE3A6E89DB0878B5FF5446546835A43"},
         {"E92484B17A25BA23",
-         "C600021FB18C54D0593550B8A73FB451A1B031F4F08F1DC56001AA06841462DFC69C8E6529818537D05446256E25240AE7C2817D50EA7C"
+         "C600021FB18C54D0593550B8A73FB451A1B031F4F08F1DC56001AA06841462DFC69C8E6529818537D05446256E25240AE7C2817D50EA7"
+         "C"
          "79CB48D20623EC1F7BA15BEAAC01205A675B1407CF5107C97A3DCCC25B5859C562449CEB61ACA4B9A9B081E6F147932E6AA97E285B9BE"
          "AF6624D9BC4E1747A962D"},
         {"FB849EFEA8E7D963470D8469AB0F2B04B6E78D4DFECA02EDFF96DA8DFB1CD1",
-         "CB4A522DE3AB87E49508B7385CA2D280010A8040B2110E744934269DD948A6DD45FB6865FEF8A86B476DC0631F5295E4FE0D3C75B61988"
+         "CB4A522DE3AB87E49508B7385CA2D280010A8040B2110E744934269DD948A6DD45FB6865FEF8A86B476DC0631F5295E4FE0D3C75B6198"
+         "8"
          "A20174C902B6E29318A9BB1F6019EED3E6D36C3DB86143E71343943D943570DDF5013FE91D9F86951531"},
         {"C15F533ECC06594EE40B56960E9BF2B920AD7E59EB79F890D80102052FFFD1C7",
-         "FC44FB70C826DAF6C8B3AAF18D841F8E11A774B496D4517453F0BC34386E06C726D29AEEEBA966EC1E26A5E80C44BB52C2A5BCB906C4CD"
+         "FC44FB70C826DAF6C8B3AAF18D841F8E11A774B496D4517453F0BC34386E06C726D29AEEEBA966EC1E26A5E80C44BB52C2A5BCB906C4C"
+         "D"
          "9C3A115587BEE50A5354C0C0D8D42A95A2C4E49C769A824AF09D90D5E6F1C425FB93E56E5EDEEC0E99"}};
     std::vector<EdgeKey> keys;
     BN_CTX* ctx = BN_CTX_new();
@@ -310,9 +333,10 @@ std::vector<Case> Corpus() {
     for (const auto& [why, attributes] : std::vector<std::pair<std::string, std::string>>{
              {"attributes: none", Der(0xA0, "")},
              {"attributes: localKeyID", Der(0xA0, localKeyId)},
-             {"attributes: two values, two attributes", Der(0xA0, Seq(keyIdOid + Der(0x31, keyId + keyId)) + localKeyId)},
+             {"attributes: two values, two attributes",
+              Der(0xA0, Seq(keyIdOid + Der(0x31, keyId + keyId)) + localKeyId)},
              {"attributes: friendlyName", Der(0xA0, Seq(Der(0x06, Unhex("2a864886f70d010914")) +
-                                                       Der(0x31, Der(0x1E, std::string("\0k\0e\0y", 6)))))},
+                                                        Der(0x31, Der(0x1E, std::string("\0k\0e\0y", 6)))))},
              {"attributes: NULL", Der(0xA0, kNull)},
              {"attributes: FF FF FF", Der(0xA0, "\xff\xff\xff")},
              {"attributes: a value NULL", Der(0xA0, Seq(keyIdOid + Der(0x31, kNull)))},
