@@ -4,21 +4,27 @@
 # debug information), save those inside the calls named below.
 #   constant_time_check.sh VALGRIND TEST
 #
-# Excluded, by the function on the report's stack, with the reason:
-#   RSA_sign, EVP_PKEY_sign   the signature itself: the crypto library's private-key operation
-#   OaepDecrypt               the decryption itself: it only calls RSA_private_decrypt or
-#                             EVP_PKEY_decrypt, which OpenSSL enters by a jump, leaving no frame
+# Excluded, by the function on the report's stack (below its innermost frame), with the reason:
+#   RSA_sign                  the signature itself: the crypto library's private-key operation
+#   SignSha256, OaepDecrypt   the signature and the decryption themselves: their only work with the
+#                             private key is RSA_sign, RSA_private_decrypt, EVP_PKEY_sign or
+#                             EVP_PKEY_decrypt, which the crypto library may enter by a jump,
+#                             leaving no frame of their own
+#   RSA_free                  BoringSSL's release of the key: it frees the Montgomery contexts its
+#                             private-key operation cached for p and q
 #   BN_bin2bn                 the numbers handed to the crypto library (rsa_key.cpp ToBignum): it
 #                             skips zero bytes in front and trims zero words on top, so its branches
 #                             follow a number's length, which a key's DER makes public; every way
 #                             into the crypto library, its own key decoders included, passes there
-#   EVP_PKEY_fromdata         the same, for OpenSSL 3 without deprecated APIs (BN_native2bn)
+#   MakeKey                   the same, for OpenSSL 3 without deprecated APIs: BN_bn2nativepad
+#                             (entered by a jump) compares the number's length with the buffer's,
+#                             and EVP_PKEY_fromdata converts the bytes back (BN_native2bn)
 set -u
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 "$1" --tool=memcheck --error-limit=no --fullpath-after= --num-callers=60 --log-file="$log" "$2" || {
   echo "the test failed under valgrind"; cat "$log"; exit 1; }
-awk -v excluded='^(RSA_sign|EVP_PKEY_sign|(cryptutil::detail::)?OaepDecrypt|BN_bin2bn|EVP_PKEY_fromdata)[ (<]' '
+awk -v excluded='^(RSA_sign|cryptutil::detail::(SignSha256|OaepDecrypt)|RSA_free|BN_bin2bn|cryptutil::detail::[(]anonymous namespace[)]::MakeKey)[ (<]' '
   function finish() {
     if (!open) return
     open = 0; ++reports
@@ -33,7 +39,7 @@ awk -v excluded='^(RSA_sign|EVP_PKEY_sign|(cryptutil::detail::)?OaepDecrypt|BN_b
     name = $0; sub(/^.*(at|by) 0x[0-9A-Fa-f]+: /, "", name)
     mine = $0 ~ /[( \/](src|components)\/[^ ]*:[0-9]+\)/
     # Only inside the call: a report in a function of ours of that name counts.
-    if (skip == "" && name ~ excluded && !(mine && frames == 0)) { skip = name; sub(/[ (<].*/, "", skip) }
+    if (skip == "" && name ~ excluded && !(mine && frames == 0)) { match(name, excluded); skip = substr(name, 1, RLENGTH - 1) }
     ours = ours || mine; ++frames
   }
   END {
