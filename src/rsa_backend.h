@@ -36,10 +36,10 @@ struct RsaNumbers {
 };
 
 // The key for the numbers, which it takes over; false when the library refuses them. A private key
-// computes with p, q, dP, dQ and qInv alone, on every library: OpenSSL, whose check of a CRT
-// result recomputes a wrong one with d where BoringSSL fails it, is given d = 1, so that a key
-// whose parts disagree fails every operation on each library alike (a signature is verified before
-// it is returned, a decryption fails OAEP's check).
+// computes with p, q, dP, dQ and qInv alone, on every library: where a CRT result fails its check
+// (factors that are not prime), OpenSSL recomputes it with d and BoringSSL fails. OpenSSL is given
+// d = 1, so that such a key fails on each library alike (a signature is verified before it is
+// returned, a decryption fails OAEP's check).
 bool MakePublicKey(RsaNumbers& numbers, RsaKey& key);
 bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key);
 
