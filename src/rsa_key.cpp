@@ -216,13 +216,20 @@ bool PrimesLongEnough(const Parts& k) {
     return Bytes(k.p) >= quarter && Bytes(k.q) >= quarter;
 }
 
-// The parts of a private key agree, decided in constant time by arithmetic of our own on 32-bit
-// limbs: loops run over the numbers' widths (public), never on their values, and the verdicts
-// gather in masks declassified once. BoringSSL refuses a key whose parts disagree (its own
+// The parts of a private key agree, decided in constant time by arithmetic of our own on limbs of
+// 64 bits (32 where the compiler has no 128-bit product): loops run over the numbers' widths (public), never on their
+// values, and the verdicts gather in masks declassified once. BoringSSL refuses a key whose parts disagree (its own
 // RSA_check_key) where OpenSSL reads it; checking here makes every library decide alike. The
 // crypto libraries' bignum functions are not used for this: they branch on the values they hold
 // (OpenSSL trims every result, and BoringSSL's BN_div is for public numbers only).
+#if defined(__SIZEOF_INT128__)
+using Limb = std::uint64_t;
+__extension__ typedef unsigned __int128 Wide;
+#else
 using Limb = std::uint32_t;
+using Wide = std::uint64_t;
+#endif
+constexpr unsigned kLimbBits = sizeof(Limb) * 8;
 
 // A secret number: little-endian limbs of a fixed width, wiped when released.
 class Number {
@@ -240,19 +247,21 @@ private:
 };
 
 Number FromDer(const Der& v) {
-    Number x((v.size() + 3) / 4);
-    for (std::size_t i = 0; i < v.size(); ++i) x[i / 4] |= Limb{v.data()[v.size() - 1 - i]} << (i % 4 * 8);
+    Number x((v.size() + sizeof(Limb) - 1) / sizeof(Limb));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        x[i / sizeof(Limb)] |= Limb{v.data()[v.size() - 1 - i]} << (i % sizeof(Limb) * 8);
+    }
     return x;
 }
 
 Number Product(const Number& a, const Number& b) {
     Number r(a.size() + b.size());
     for (std::size_t i = 0; i < a.size(); ++i) {
-        std::uint64_t carry = 0;
+        Wide carry = 0;
         for (std::size_t j = 0; j < b.size(); ++j) {
-            carry += std::uint64_t{a[i]} * b[j] + r[i + j];
+            carry += Wide{a[i]} * b[j] + r[i + j];
             r[i + j] = static_cast<Limb>(carry);
-            carry >>= 32;
+            carry >>= kLimbBits;
         }
         r[i + b.size()] = static_cast<Limb>(carry);
     }
@@ -263,26 +272,32 @@ Number Product(const Number& a, const Number& b) {
 Limb Subtract(const Number& a, const Number& b, Number& r, std::size_t width) {
     Limb borrow = 0;
     for (std::size_t i = 0; i < width; ++i) {
-        const std::uint64_t d = std::uint64_t{a[i]} - b[i] - borrow;
+        const Wide d = Wide{a[i]} - b[i] - borrow;
         r[i] = static_cast<Limb>(d);
-        borrow = static_cast<Limb>(d >> 63);
+        borrow = static_cast<Limb>(d >> (2 * kLimbBits - 1));
     }
     return borrow;
 }
 
-// x mod m (m > 0), a bit at a time: r < m holds throughout, so 2r + bit < 2m needs at most one
-// subtraction, kept or not by a mask.
+// x mod m, for m whose top limb is not 0 (else the result is wrong, and so the verdict). The limbs
+// of x below m's top one are less than m, and start the remainder; the rest of x enters a bit at a
+// time: r < m holds throughout, so 2r + bit < 2m needs at most one subtraction, kept or not by a
+// mask.
 Number Reduce(const Number& x, const Number& m) {
-    const std::size_t width = m.size() + 1;
+    const std::size_t width = m.size() + 1, start = std::min(x.size(), m.size() - 1);
     Number r(width), t(width);
-    for (std::size_t bit = x.size() * 32; bit-- > 0;) {
-        Limb carry = x[bit / 32] >> (bit % 32) & 1;
+    for (std::size_t i = 0; i < start; ++i) r[i] = x[x.size() - start + i];
+    for (std::size_t bit = (x.size() - start) * kLimbBits; bit-- > 0;) {
+        Limb carry = x[bit / kLimbBits] >> (bit % kLimbBits) & 1, borrow = 0;
         for (std::size_t i = 0; i < width; ++i) {
-            const Limb next = r[i] >> 31;
+            const Limb next = r[i] >> (kLimbBits - 1);
             r[i] = r[i] << 1 | carry;
             carry = next;
+            const Wide d = Wide{r[i]} - m[i] - borrow;
+            t[i] = static_cast<Limb>(d);
+            borrow = static_cast<Limb>(d >> (2 * kLimbBits - 1));
         }
-        const Limb keep = Barrier(Subtract(r, m, t, width)) - 1;  // all ones when r >= m
+        const Limb keep = Barrier(borrow) - 1;  // all ones when r >= m
         for (std::size_t i = 0; i < width; ++i) r[i] = (t[i] & keep) | (r[i] & ~keep);
     }
     return r;
@@ -292,7 +307,7 @@ Number Reduce(const Number& x, const Number& m) {
 Limb Same(const Number& a, const Number& b) {
     Limb diff = 0;
     for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) diff |= a[i] ^ b[i];
-    return Barrier((diff | (0 - diff)) >> 31) - 1;
+    return Barrier((diff | (0 - diff)) >> (kLimbBits - 1)) - 1;
 }
 
 // All ones when a < b, else 0.
