@@ -75,12 +75,14 @@ bool DecodeBody(const std::vector<std::string_view>& lines, std::string& der);
 template <typename Wanted>
 bool FindBlock(std::string_view text, Wanted wanted, std::string_view& label, std::vector<std::string_view>& lines) {
     text = text.substr(0, Find(text, '\0'));  // the text ends at its first NUL
-    for (;;) {
+    for (;;) {                                // `text` starts a line
         const std::size_t at = Find(text, '-');
         if (at == text.size()) return false;
-        const bool lineStart = at == 0 || text[at - 1] == '\n';
-        text.remove_prefix(lineStart ? at : at + 1);
-        if (!lineStart) continue;
+        text.remove_prefix(at);
+        if (at != 0 && text.data()[-1] != '\n') {  // a '-' within a line: no armour there
+            TakeLine(text);
+            continue;
+        }
         label = Armour(TakeLine(text), "BEGIN");
         if (label.empty()) continue;
         // The body runs up to the next '-', which begins the END line.

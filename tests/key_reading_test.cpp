@@ -161,6 +161,8 @@ std::vector<std::pair<std::string, std::string>> Armours(const std::string& pem)
             {"stricter: an empty block first", "-----BEGIN X-----\n-----END X-----\n" + pem},
             {"stricter: a block of bad base64 first", "-----BEGIN X-----\nMA=A\n-----END X-----\n" + pem},
             {"armour: text around", "note\n" + pem + "tail\n"},
+            {"armour: text before BEGIN", "note" + pem},
+            {"armour: text and a dash before BEGIN", "note-" + pem},
             {"armour: another block first", PemOf("CERTIFICATE", "\x30\x00") + pem},
             {"armour: no final line end", pem.substr(0, pem.size() - 1)},
             {"stricter: blank after BEGIN", with(1, "")},
