@@ -78,8 +78,9 @@ bool FindBlock(std::string_view text, Wanted wanted, std::string_view& label, st
     for (;;) {                                // `text` starts a line
         const std::size_t at = Find(text, '-');
         if (at == text.size()) return false;
+        const bool lineStart = at == 0 || text[at - 1] == '\n';
         text.remove_prefix(at);
-        if (at != 0 && text.data()[-1] != '\n') {  // a '-' within a line: no armour there
+        if (!lineStart) {  // a '-' within a line: no armour there
             TakeLine(text);
             continue;
         }
