@@ -20,8 +20,8 @@ constexpr unsigned char kZero[] = {0x00};
 
 // PEM as RFC 7468 reads it strictly: "-----BEGIN label-----", lines of base64 without headers,
 // blank lines or blanks, "-----END label-----", each line ending in LF or CRLF. Text around the
-// blocks, and blocks whose label does not end in "KEY", are skipped; the first key block is the
-// one judged, as the crypto libraries judge it. Where a '\n', a '-' (which base64 never holds) or
+// blocks, and blocks (of base64) whose label does not end in "KEY", are skipped; the first key
+// block is the one judged, as the crypto libraries judge it. Where a '\n', a '-' (which base64 never holds) or
 // a NUL stands is public; a character's test against them is declassified, never the character.
 
 // The offset of the first `c` in `text`, or its size.
@@ -56,9 +56,10 @@ std::string_view Armour(std::string_view line, std::string_view kind) {
 
 // A label that some crypto library's PEM reader may take for a key, whatever the block holds.
 // OpenSSL 1.1.1 and BoringSSL stop at the first block labelled PRIVATE KEY, ENCRYPTED, ANY, RSA,
-// DSA or EC PRIVATE KEY, and their public readers at PUBLIC KEY; OpenSSL 3 decodes RSA PUBLIC KEY
-// and RSA PRIVATE KEY blocks by their contents for either reader, and skips what it cannot decode.
-// Stopping at every label ending in "KEY" is at least as strict as each of them.
+// DSA or EC PRIVATE KEY, and their public readers at PUBLIC KEY; OpenSSL 3 decodes a block by its
+// contents where the label names an RSA or a PKCS #8 key (an RSA PUBLIC KEY holding a private key
+// included), for either reader, and skips what it cannot decode. Stopping at every label ending in
+// "KEY" is at least as strict as each of them.
 bool KeyLabel(std::string_view label) {
     constexpr std::string_view kKey = "KEY";
     return label.size() >= kKey.size() && label.substr(label.size() - kKey.size()) == kKey;
