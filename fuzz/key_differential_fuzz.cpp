@@ -34,6 +34,7 @@ public:
     unsigned Below(unsigned bound) { return Byte() % bound; }
     std::string Bytes(std::size_t most) {
         const std::size_t len = std::min<std::size_t>(Byte() % (most + 1), n_);
+        if (len == 0) return {};
         std::string out(reinterpret_cast<const char*>(p_), len);
         p_ += len;
         n_ -= len;
