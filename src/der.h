@@ -12,7 +12,7 @@
 namespace cryptutil::detail {
 
 inline constexpr unsigned char kDerSequence = 0x30, kDerInteger = 0x02, kDerBitString = 0x03, kDerOctetString = 0x04,
-                               kDerNull = 0x05, kDerOid = 0x06;
+                               kDerNull = 0x05, kDerOid = 0x06, kDerSet = 0x31;
 
 class Der {
 public:

@@ -9,6 +9,7 @@
 
 #include "constant_time.h"
 #include "cryptutil/util.h"
+#include "owners.h"
 #include "vector16.h"
 
 namespace {
@@ -74,13 +75,12 @@ unsigned Value(unsigned c, unsigned& bad) {
 }  // namespace
 
 unsigned char ToHex(unsigned char x) noexcept {
-    return static_cast<unsigned char>(x > 9 ? x + 55 : x + 48);
+    return static_cast<unsigned char>(x + '0' + (InRange(x, 10, 255) & kUpper));
 }
 
+// A letter of either case counts from 10, as in base 36; anything else as a digit.
 unsigned char FromHex(unsigned char x) noexcept {
-    if (x >= 'A' && x <= 'Z') return static_cast<unsigned char>(x - 'A' + 10);
-    if (x >= 'a' && x <= 'z') return static_cast<unsigned char>(x - 'a' + 10);
-    return static_cast<unsigned char>(x - '0');
+    return static_cast<unsigned char>(x - '0' - (InRange(x, 'A', 'Z') & kUpper) - (InRange(x, 'a', 'z') & kLower));
 }
 
 std::string chararr_to_hex(unsigned char* in, int size) {
@@ -114,6 +114,9 @@ std::string OPENSSL_buf2hexstr(const std::string& in) {
         const unsigned hi = Value(static_cast<unsigned char>(p[2 * i]), bad);
         out[i] = static_cast<char>(hi << 4 | Value(static_cast<unsigned char>(p[2 * i + 1]), bad));
     }
-    if (Declassified(AnyLane(badLanes) | (bad != 0))) ThrowNotHex(in);
+    if (Declassified(AnyLane(badLanes) | (bad != 0))) {
+        Wipe(out.data(), out.size());  // it may hold key bytes decoded before the bad digit
+        ThrowNotHex(in);
+    }
     return out;
 }

@@ -35,9 +35,19 @@ struct RsaNumbers {
     Bignum n, e, d, p, q, dP, dQ, qInv;
 };
 
-// The key for the numbers, which it takes over; false when the library refuses them.
+// The key for the numbers, which it takes over; false when the library refuses them. A private key
+// computes with p, q, dP, dQ and qInv alone, on every library: where a CRT result fails its check
+// (factors that are not prime), OpenSSL recomputes it with d and BoringSSL fails. OpenSSL is given
+// d = 1, so that such a key fails on each library alike (a signature is verified before it is
+// returned, a decryption fails OAEP's check).
 bool MakePublicKey(RsaNumbers& numbers, RsaKey& key);
 bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key);
+
+// d = 1, for OpenSSL (above).
+inline bool WithoutD(RsaNumbers& numbers) {
+    numbers.d.reset(BN_new());
+    return numbers.d && BN_one(numbers.d.get()) == 1;
+}
 
 // k: the modulus length in bytes.
 std::size_t ModulusBytes(const RsaKey& key);

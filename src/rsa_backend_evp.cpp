@@ -70,7 +70,7 @@ bool MakePublicKey(RsaNumbers& numbers, RsaKey& key) {
 }
 
 bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key) {
-    return MakeKey(numbers, EVP_PKEY_KEYPAIR, key);
+    return WithoutD(numbers) && MakeKey(numbers, EVP_PKEY_KEYPAIR, key);
 }
 
 std::size_t ModulusBytes(const RsaKey& key) {

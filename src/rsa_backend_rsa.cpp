@@ -48,6 +48,9 @@ bool MakePublicKey(RsaNumbers& numbers, RsaKey& key) {
 }
 
 bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key) {
+#if !defined(OPENSSL_IS_BORINGSSL)
+    if (!WithoutD(numbers)) return false;
+#endif
     key.reset(RSA_new());
     auto factors = [](RSA* r, BIGNUM* p, BIGNUM* q, BIGNUM*) { return RSA_set0_factors(r, p, q); };
     Bignum none;

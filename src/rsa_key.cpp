@@ -1,6 +1,7 @@
 #include "rsa_key.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -19,19 +20,25 @@ constexpr unsigned char kZero[] = {0x00};
 
 // PEM as RFC 7468 reads it strictly: "-----BEGIN label-----", lines of base64 without headers,
 // blank lines or blanks, "-----END label-----", each line ending in LF or CRLF. Text around the
-// block, and blocks of other labels before it, are skipped. Lines and armour are found with memchr,
-// whose branches depend only on where a '\n' or a '-' (which base64 never holds) stands, so the
-// characters of a body stay secret.
+// blocks, and blocks (of base64) whose label does not end in "KEY", are skipped; the first key
+// block is the one judged, as the crypto libraries judge it. Where a '\n', a '-' (which base64 never holds) or
+// a NUL stands is public; a character's test against them is declassified, never the character.
+
+// The offset of the first `c` in `text`, or its size.
+std::size_t Find(std::string_view text, char c) {
+    std::size_t at = 0;
+    while (at < text.size() &&
+           Declassified(Equal(static_cast<unsigned char>(text[at]), static_cast<unsigned char>(c))) == 0)
+        ++at;
+    return at;
+}
 
 // Takes the line at the front of `text`, without its line end.
 std::string_view TakeLine(std::string_view& text) {
-    const void* lf = std::memchr(text.data(), '\n', text.size());
-    const std::size_t end =
-        lf == nullptr ? text.size() : static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
+    const std::size_t end = Find(text, '\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(std::min(end + 1, text.size()));
-    const void* cr = std::memchr(line.data(), '\r', line.size());
-    if (cr != nullptr && cr == line.data() + line.size() - 1) line.remove_suffix(1);
+    if (Find(line, '\r') + 1 == line.size()) line.remove_suffix(1);
     return line;
 }
 
@@ -47,31 +54,54 @@ std::string_view Armour(std::string_view line, std::string_view kind) {
     return line.substr(start, line.size() - start - kDashes.size());
 }
 
-// Finds the first block whose label `wanted` takes, and the lines of its body.
+// A label that some crypto library's PEM reader may take for a key, whatever the block holds.
+// OpenSSL 1.1.1 and BoringSSL stop at the first block labelled PRIVATE KEY, ENCRYPTED, ANY, RSA,
+// DSA or EC PRIVATE KEY, and their public readers at PUBLIC KEY; OpenSSL 3 decodes a block by its
+// contents where the label names an RSA or a PKCS #8 key (an RSA PUBLIC KEY holding a private key
+// included), for either reader, and skips what it cannot decode. Stopping at every label ending in
+// "KEY" is at least as strict as each of them.
+bool KeyLabel(std::string_view label) {
+    constexpr std::string_view kKey = "KEY";
+    return label.size() >= kKey.size() && label.substr(label.size() - kKey.size()) == kKey;
+}
+
+// Lines of base64 are at most RFC 7468's 64 characters long: BoringSSL reads lines in pieces of
+// 253 characters and refuses a line that fills one exactly.
+constexpr std::size_t kLineWidth = 64;
+
+bool DecodeBody(const std::vector<std::string_view>& lines, std::string& der);
+
+// Finds the first key block, and the lines of its body when its label is one `wanted` takes. Every
+// block before it is one the crypto libraries read: lines of base64 and nothing else.
 template <typename Wanted>
 bool FindBlock(std::string_view text, Wanted wanted, std::string_view& label, std::vector<std::string_view>& lines) {
-    for (;;) {
-        const void* dash = std::memchr(text.data(), '-', text.size());
-        if (dash == nullptr) return false;
-        const auto at = static_cast<std::size_t>(static_cast<const char*>(dash) - text.data());
+    text = text.substr(0, Find(text, '\0'));  // the text ends at its first NUL
+    for (;;) {                                // `text` starts a line
+        const std::size_t at = Find(text, '-');
+        if (at == text.size()) return false;
         const bool lineStart = at == 0 || text[at - 1] == '\n';
-        text.remove_prefix(lineStart ? at : at + 1);
-        if (!lineStart) continue;
+        text.remove_prefix(at);
+        if (!lineStart) {  // a '-' within a line: no armour there
+            TakeLine(text);
+            continue;
+        }
         label = Armour(TakeLine(text), "BEGIN");
         if (label.empty()) continue;
         // The body runs up to the next '-', which begins the END line.
-        const void* end = std::memchr(text.data(), '-', text.size());
-        if (end == nullptr) return false;
-        std::string_view body = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(end) - text.data()));
+        std::string_view body = text.substr(0, Find(text, '-'));
+        if (body.size() == text.size()) return false;
         text.remove_prefix(body.size());
         if (Armour(TakeLine(text), "END") != label || (!body.empty() && body.back() != '\n')) return false;
-        if (!wanted(label)) continue;
         lines.clear();
         while (!body.empty()) {
             lines.push_back(TakeLine(body));
-            if (lines.back().empty()) return false;
+            if (lines.back().empty() || lines.back().size() > kLineWidth) return false;
         }
-        return !lines.empty();
+        if (lines.empty()) return false;
+        if (KeyLabel(label)) return wanted(label);
+        // OpenSSL 1.1.1 and BoringSSL decode every block they pass, and fail on one they cannot.
+        std::string skipped;
+        if (!DecodeBody(lines, skipped)) return false;
     }
 }
 
@@ -117,6 +147,33 @@ bool TakeRsaEncryption(Der& in) {
            parameters.Empty() && algorithm.Empty();
 }
 
+// An OBJECT IDENTIFIER's contents: subidentifiers in base 128, each in its shortest form.
+bool ValidOid(const Der& oid) {
+    Declassify(oid.data(), oid.size());
+    if (oid.Empty() || (oid.data()[oid.size() - 1] & 0x80) != 0) return false;
+    for (std::size_t i = 0; i < oid.size(); ++i) {
+        if (oid.data()[i] == 0x80 && (i == 0 || (oid.data()[i - 1] & 0x80) == 0)) return false;
+    }
+    return true;
+}
+
+// PKCS #8 attributes (RFC 5958): SEQUENCE { OID, SET OF values }, of which only OCTET STRING values
+// (localKeyID and the like) are read. The crypto libraries differ on the rest (OpenSSL 3 refuses a
+// NULL or a malformed element where OpenSSL 1.1.1 reads it), so that is refused.
+bool TakeAttributes(Der attributes) {
+    while (!attributes.Empty()) {
+        Der attribute, oid, values, value;
+        if (!attributes.Take(kDerSequence, attribute) || !attribute.Take(kDerOid, oid) || !ValidOid(oid) ||
+            !attribute.Take(kDerSet, values) || !attribute.Empty() || values.Empty()) {
+            return false;
+        }
+        while (!values.Empty()) {
+            if (!values.Take(kDerOctetString, value)) return false;
+        }
+    }
+    return true;
+}
+
 // The numbers of an RSAPublicKey or a two-prime RSAPrivateKey (version 0), in their DER.
 struct Parts {
     Der n, e, d, p, q, dP, dQ, qInv;
@@ -156,6 +213,136 @@ bool WithinLimits(const Parts& k) {
            (k.e.data()[k.e.size() - 1] & 1) != 0;
 }
 
+// The length in bytes of a secret number: its DER less the 0x00 before a high bit. Widths are a
+// key's public structure, as both crypto libraries treat them; the bytes stay secret.
+std::size_t Bytes(const Der& v) {
+    return v.size() - (Declassified(Equal(v.data()[0], 0)) & 1);
+}
+
+// Each prime at least a quarter as long as the modulus (in bytes). Balanced key generation (FIPS
+// 186-5 A.1, OpenSSL's, BoringSSL's) makes both half as long; a quarter still admits unbalanced
+// keys that are in use (Wycheproof signs with one of 1,360 and 684 bits). A small factor makes
+// BoringSSL's blinding fail at random (a factor of 3 in a third of the calls) where OpenSSL draws
+// again; at 256 bits and more that chance is below 2^-250 on every library.
+bool PrimesLongEnough(const Parts& k) {
+    const std::size_t quarter = (k.n.size() - (k.n.data()[0] == 0 ? 1 : 0)) / 4;
+    return Bytes(k.p) >= quarter && Bytes(k.q) >= quarter;
+}
+
+// The parts of a private key agree, decided in constant time by arithmetic of our own on limbs of
+// 64 bits (32 where the compiler has no 128-bit product): loops run over the numbers' widths (public), never on their
+// values, and the verdicts gather in masks declassified once. BoringSSL refuses a key whose parts disagree (its own
+// RSA_check_key) where OpenSSL reads it; checking here makes every library decide alike. The
+// crypto libraries' bignum functions are not used for this: they branch on the values they hold
+// (OpenSSL trims every result, and BoringSSL's BN_div is for public numbers only).
+#if defined(__SIZEOF_INT128__)
+using Limb = std::uint64_t;
+__extension__ typedef unsigned __int128 Wide;
+#else
+using Limb = std::uint32_t;
+using Wide = std::uint64_t;
+#endif
+constexpr unsigned kLimbBits = sizeof(Limb) * 8;
+
+// A secret number: little-endian limbs of a fixed width, wiped when released.
+class Number {
+public:
+    explicit Number(std::size_t width) : limbs_(width, 0) {}
+    Number(const Number&) = default;
+    Number& operator=(const Number&) = delete;
+    ~Number() { Wipe(limbs_.data(), limbs_.size() * sizeof(Limb)); }
+    std::size_t size() const { return limbs_.size(); }
+    Limb operator[](std::size_t i) const { return i < limbs_.size() ? limbs_[i] : 0; }
+    Limb& operator[](std::size_t i) { return limbs_[i]; }
+
+private:
+    std::vector<Limb> limbs_;
+};
+
+Number FromDer(const Der& v) {
+    Number x((v.size() + sizeof(Limb) - 1) / sizeof(Limb));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        x[i / sizeof(Limb)] |= Limb{v.data()[v.size() - 1 - i]} << (i % sizeof(Limb) * 8);
+    }
+    return x;
+}
+
+Number Product(const Number& a, const Number& b) {
+    Number r(a.size() + b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        Wide carry = 0;
+        for (std::size_t j = 0; j < b.size(); ++j) {
+            carry += Wide{a[i]} * b[j] + r[i + j];
+            r[i + j] = static_cast<Limb>(carry);
+            carry >>= kLimbBits;
+        }
+        r[i + b.size()] = static_cast<Limb>(carry);
+    }
+    return r;
+}
+
+// a - b over `width` limbs into `r` (which may be a); the borrow out, 0 or 1.
+Limb Subtract(const Number& a, const Number& b, Number& r, std::size_t width) {
+    Limb borrow = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        const Wide d = Wide{a[i]} - b[i] - borrow;
+        r[i] = static_cast<Limb>(d);
+        borrow = static_cast<Limb>(d >> (2 * kLimbBits - 1));
+    }
+    return borrow;
+}
+
+// x mod m, for m whose top limb is not 0 (else the result is wrong, and so the verdict). The limbs
+// of x below m's top one are less than m, and start the remainder; the rest of x enters a bit at a
+// time: r < m holds throughout, so 2r + bit < 2m needs at most one subtraction, kept or not by a
+// mask.
+Number Reduce(const Number& x, const Number& m) {
+    const std::size_t width = m.size() + 1, start = std::min(x.size(), m.size() - 1);
+    Number r(width), t(width);
+    for (std::size_t i = 0; i < start; ++i) r[i] = x[x.size() - start + i];
+    for (std::size_t bit = (x.size() - start) * kLimbBits; bit-- > 0;) {
+        Limb carry = x[bit / kLimbBits] >> (bit % kLimbBits) & 1, borrow = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            const Limb next = r[i] >> (kLimbBits - 1);
+            r[i] = r[i] << 1 | carry;
+            carry = next;
+            const Wide d = Wide{r[i]} - m[i] - borrow;
+            t[i] = static_cast<Limb>(d);
+            borrow = static_cast<Limb>(d >> (2 * kLimbBits - 1));
+        }
+        const Limb keep = Barrier(borrow) - 1;  // all ones when r >= m
+        for (std::size_t i = 0; i < width; ++i) r[i] = (t[i] & keep) | (r[i] & ~keep);
+    }
+    return r;
+}
+
+// All ones when a == b, else 0.
+Limb Same(const Number& a, const Number& b) {
+    Limb diff = 0;
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) diff |= a[i] ^ b[i];
+    return Barrier((diff | (0 - diff)) >> (kLimbBits - 1)) - 1;
+}
+
+// All ones when a < b, else 0.
+Limb Less(const Number& a, const Number& b) {
+    const std::size_t width = std::max(a.size(), b.size());
+    Number scratch(width);
+    return 0 - Subtract(a, b, scratch, width);
+}
+
+bool PartsAgree(const Parts& k) {
+    const Number n = FromDer(k.n), e = FromDer(k.e), d = FromDer(k.d), p = FromDer(k.p), q = FromDer(k.q),
+                 dP = FromDer(k.dP), dQ = FromDer(k.dQ), qInv = FromDer(k.qInv);
+    Number one(1), pm1(p.size()), qm1(q.size());
+    one[0] = 1;
+    Subtract(p, one, pm1, p.size());
+    Subtract(q, one, qm1, q.size());
+    const Limb ok = Same(Product(p, q), n) & Same(Reduce(d, pm1), dP) & Same(Reduce(d, qm1), dQ) &
+                    Same(Reduce(Product(e, dP), pm1), one) & Same(Reduce(Product(e, dQ), qm1), one) &
+                    Same(Reduce(Product(qInv, q), p), one) & Less(qInv, p) & Less(d, n);
+    return Declassified(ok) != 0;
+}
+
 // OpenSSL counts in int, BoringSSL in size_t.
 template <typename Length>
 BIGNUM* ToBignum(BIGNUM* (*convert)(const unsigned char*, Length, BIGNUM*), const Der& v) {
@@ -174,26 +361,6 @@ bool Numbers(const Parts& k, bool secret, RsaNumbers& numbers) {
     return true;
 }
 
-// The parts of a private key agree: n = pq, dP and dQ are d modulo p - 1 and q - 1, e inverts them
-// there, qInv is q's inverse modulo p, and d < n. Every check is computed before the one verdict
-// is declassified. (Primality is not tested: it costs a hundred signatures; a signature that a
-// composite factor spoils is caught when it is verified before it is returned.)
-bool PartsAgree(const RsaNumbers& k) {
-    const Owned<BN_CTX, BN_CTX_free> ctx(BN_CTX_new());
-    const Bignum t(BN_new()), pm1(BN_new()), qm1(BN_new());
-    if (!ctx || !t || !pm1 || !qm1) return false;
-    int ok = 1;
-    ok &= BN_mul(t.get(), k.p.get(), k.q.get(), ctx.get()) & (BN_cmp(t.get(), k.n.get()) == 0);
-    ok &= BN_sub(pm1.get(), k.p.get(), BN_value_one()) & BN_sub(qm1.get(), k.q.get(), BN_value_one());
-    ok &= BN_mod(t.get(), k.d.get(), pm1.get(), ctx.get()) & (BN_cmp(t.get(), k.dP.get()) == 0);
-    ok &= BN_mod(t.get(), k.d.get(), qm1.get(), ctx.get()) & (BN_cmp(t.get(), k.dQ.get()) == 0);
-    ok &= BN_mod_mul(t.get(), k.e.get(), k.dP.get(), pm1.get(), ctx.get()) & BN_is_one(t.get());
-    ok &= BN_mod_mul(t.get(), k.e.get(), k.dQ.get(), qm1.get(), ctx.get()) & BN_is_one(t.get());
-    ok &= BN_mod_mul(t.get(), k.qInv.get(), k.q.get(), k.p.get(), ctx.get()) & BN_is_one(t.get());
-    ok &= static_cast<int>(BN_cmp(k.qInv.get(), k.p.get()) < 0) & static_cast<int>(BN_cmp(k.d.get(), k.n.get()) < 0);
-    return Declassified(ok) == 1;
-}
-
 }  // namespace
 
 bool ReadRsaPublicKey(const std::string& pem, RsaKey& key) {
@@ -201,7 +368,7 @@ bool ReadRsaPublicKey(const std::string& pem, RsaKey& key) {
     std::vector<std::string_view> lines;
     std::string der;
     if (!FindBlock(
-            pem.c_str(), [](std::string_view l) { return l == "PUBLIC KEY"; }, label, lines) ||
+            pem, [](std::string_view l) { return l == "PUBLIC KEY"; }, label, lines) ||
         !DecodeBody(lines, der)) {
         return false;
     }
@@ -221,7 +388,7 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
     std::string der;
     const WipeOnExit wipeDer(der);
     auto wanted = [](std::string_view l) { return l == "RSA PRIVATE KEY" || l == "PRIVATE KEY"; };
-    if (!FindBlock(pem.c_str(), wanted, label, lines) || !DecodeBody(lines, der)) return false;
+    if (!FindBlock(pem, wanted, label, lines) || !DecodeBody(lines, der)) return false;
     Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), rsaKey = all;
     if (label == "PRIVATE KEY") {
         // PrivateKeyInfo: SEQUENCE { INTEGER 0, AlgorithmIdentifier, OCTET STRING holding an
@@ -229,7 +396,7 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
         Der info, version, attributes;
         if (!all.Take(kDerSequence, info) || !all.Empty() || !info.Take(kDerInteger, version) ||
             !version.Is(kZero, 1) || !TakeRsaEncryption(info) || !info.Take(kDerOctetString, rsaKey) ||
-            (!info.Empty() && (!info.Take(0xA0, attributes) || !info.Empty()))) {
+            (!info.Empty() && (!info.Take(0xA0, attributes) || !TakeAttributes(attributes) || !info.Empty()))) {
             return false;
         }
     }
@@ -239,8 +406,9 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
     for (const Der* part : {&k.d, &k.p, &k.q, &k.dP, &k.dQ, &k.qInv}) {
         if (part->size() > k.n.size()) return false;
     }
+    if (!PrimesLongEnough(k) || !PartsAgree(k)) return false;
     RsaNumbers numbers;
-    return Numbers(k, true, numbers) && PartsAgree(numbers) && MakePrivateKey(numbers, key);
+    return Numbers(k, true, numbers) && MakePrivateKey(numbers, key);
 }
 
 }  // namespace cryptutil::detail

@@ -11,13 +11,16 @@ namespace cryptutil::detail {
 
 // A PEM "PUBLIC KEY" block (SubjectPublicKeyInfo) of an rsaEncryption key within the limits: 1,024
 // to 16,384 bits and an odd public exponent from 3 to 2^33 - 1. The text is read up to its first
-// NUL; blocks with other labels before it are skipped.
+// NUL; its first block whose label ends in "KEY" is the one judged, as the crypto libraries' PEM
+// readers stop at such blocks, and blocks with other labels before it are skipped.
 bool ReadRsaPublicKey(const std::string& pem, RsaKey& key);
 
-// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption) block, read as
-// above, of a two-prime key within the same limits whose parts agree (n = pq, e d = 1 modulo p - 1
-// and q - 1, the CRT values those of d and q). Its text is decoded in constant time, and every
-// buffer that held the key's bytes is wiped before it is released.
+// A PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8, rsaEncryption, with attributes of
+// OCTET STRING values only) block, judged as above, of a two-prime key within the same limits,
+// each prime at least a quarter as long as the modulus, no part longer than it, and parts that
+// agree (n = pq, dP and dQ those of d, e inverting them, qInv that of q, d < n). Its text is
+// decoded and its parts checked in constant time, and every buffer that held the key's bytes is
+// wiped before it is released.
 bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key);
 
 }  // namespace cryptutil::detail

@@ -67,12 +67,19 @@ TEST(Hex, DecoderRejectsWhatIsNotHex) {
     }
 }
 
-TEST(Hex, SingleDigits) {
-    for (unsigned v = 0; v <= 35; ++v) {
-        const auto c = ToHex(static_cast<unsigned char>(v));
-        EXPECT_EQ(c, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[v]);
-        EXPECT_EQ(FromHex(c), v);
-        EXPECT_EQ(FromHex(static_cast<unsigned char>(std::tolower(c))), v);
+// Over every byte: ToHex counts on past 'F' through 'Z', FromHex takes a letter of either case
+// from 10 and anything else as a digit ('0' less than it, modulo 256).
+TEST(Hex, SingleDigitsOfEveryByte) {
+    const std::string base36 = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (unsigned x = 0; x < 256; ++x) {
+        const auto c = static_cast<unsigned char>(x);
+        const std::size_t letter = base36.find(static_cast<char>(std::toupper(c)));
+        const auto expected = static_cast<unsigned>(std::isalpha(c) != 0 ? letter : (x - '0') & 0xFF);
+        EXPECT_EQ(FromHex(c), expected) << x;
+        EXPECT_EQ(ToHex(c), static_cast<unsigned char>(x > 9 ? x + 55 : x + 48)) << x;
+        if (x < 36) {
+            EXPECT_EQ(FromHex(ToHex(c)), x);
+        }
     }
 }
 

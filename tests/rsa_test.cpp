@@ -54,12 +54,9 @@ TEST(KeyWrap, RoundTripsAcrossSizesAndKeyForms) {
 
 TEST(KeyWrap, Failures) {
     std::string secret(215, 'x'), out = "kept";
-    const std::pair<int, std::string> wraps[] = {{215, Keys().publicKey},
-                                                 {-1, Keys().publicKey},
-                                                 {32, Keys().pkcs1Public},
-                                                 {32, Keys().pkcs8},
-                                                 {32, testing_support::EcPublicKey()},
-                                                 {32, "not PEM"}};
+    // Keys of other kinds and forms: tests/key_reading_test.cpp.
+    const std::pair<int, std::string> wraps[] = {
+        {215, Keys().publicKey}, {-1, Keys().publicKey}, {32, testing_support::EcPublicKey()}, {32, "not PEM"}};
     for (const auto& [size, key] : wraps) EXPECT_EQ(EncryptKeyV2(U(secret), size, key, &out), -1) << key;
     EXPECT_EQ(out, "kept");
 
@@ -71,9 +68,6 @@ TEST(KeyWrap, Failures) {
                                                            {Text(bytes + "x"), Keys().pkcs1},
                                                            {Text(bytes.substr(1)), Keys().pkcs1},
                                                            {"%%%", Keys().pkcs1},
-                                                           {out, Keys().publicKey},
-                                                           {out, Keys().encryptedPkcs8},
-                                                           {out, Keys().encryptedPkcs1},
                                                            {out, ""}};
     for (const auto& [text, key] : unwraps) EXPECT_EQ(Unwrap(text, key), "-1") << text << key;
 
@@ -126,14 +120,9 @@ TEST(Signature, DigestsAndSignatures) {
 }
 
 TEST(Signature, Failures) {
-    for (const std::string& key :
-         {Keys().publicKey, std::string("not PEM"), Keys().encryptedPkcs8, Keys().encryptedPkcs1}) {
-        EXPECT_EQ(createRSASignature(key, "data"), "");
-    }
+    EXPECT_EQ(createRSASignature("not PEM", "data"), "");
     const std::string sig = createRSASignature(Keys().pkcs8, "data"), bytes = FromTransportText(sig);
     const std::pair<std::string, std::string> cases[] = {{Keys(2048, 1).publicKey, sig},
-                                                         {Keys().pkcs1Public, sig},
-                                                         {Keys().pkcs8, sig},
                                                          {Keys().publicKey, ""},
                                                          {Keys().publicKey, Text(bytes.substr(1))},
                                                          {Keys().publicKey, Text(bytes + '\0')},
