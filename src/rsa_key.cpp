@@ -65,9 +65,10 @@ bool KeyLabel(std::string_view label) {
     return label.size() >= kKey.size() && label.substr(label.size() - kKey.size()) == kKey;
 }
 
-// Lines of base64 are at most RFC 7468's 64 characters long: BoringSSL reads lines in pieces of
-// 253 characters and refuses a line that fills one exactly.
-constexpr std::size_t kLineWidth = 64;
+// Lines of base64 are at most 252 characters long: BoringSSL reads lines in pieces of 253 and
+// refuses a line that fills one exactly. Every library reads every width up to 252 (64 by RFC 7468,
+// 76 by MIME encoders).
+constexpr std::size_t kLineWidth = 252;
 
 bool DecodeBody(const std::vector<std::string_view>& lines, std::string& der);
 

@@ -155,7 +155,8 @@ std::vector<std::pair<std::string, std::string>> Armours(const std::string& pem)
     std::string unpadded = pem;
     while (unpadded.find("=\n") != std::string::npos) unpadded.erase(unpadded.find("=\n"), 1);
     return {{"armour: CRLF", join(lines, "\r\n")},
-            {"stricter: lines of 76", rewrap(76)},
+            {"armour: lines of 76", rewrap(76)},
+            {"armour: lines of 252", rewrap(252)},
             {"stricter: lines of 253", rewrap(253)},
             {"stricter: one line", rewrap(body.size())},
             {"stricter: an empty block first", "-----BEGIN X-----\n-----END X-----\n" + pem},
@@ -431,6 +432,8 @@ TEST(KeyReading, NeverLaxerThanTheCryptoLibraryAndTheSameOnEach) {
                                          "armour: text around",
                                          "armour: another block first",
                                          "armour: no final line end",
+                                         "armour: lines of 76",
+                                         "armour: lines of 252",
                                          "attributes: none",
                                          "attributes: localKeyID",
                                          "attributes: two values, two attributes",
