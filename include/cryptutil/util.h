@@ -52,12 +52,17 @@ CRYPTUTIL_API int DecryptMessage(std::string encryptedMessage, unsigned char* ke
 //
 // Public keys are PEM "PUBLIC KEY" blocks (SubjectPublicKeyInfo) holding an RSA key; private keys
 // are PEM "RSA PRIVATE KEY" (PKCS #1) or "PRIVATE KEY" (PKCS #8) blocks. Key text is read up to
-// its first NUL and parsed on every call. Encrypted private keys are unreadable: nothing ever
-// prompts for a pass phrase. Only rsaEncryption keys are read: an RSA-PSS key (restricted to PSS
-// signatures) is refused on both sides. Keys must have a modulus of 1,024 to 16,384 bits and an
-// odd public exponent from 3 to 2^33 - 1; private keys two primes and parts that agree with n and
-// e; PEM and DER are read strictly (no headers, blank lines or blanks; shortest lengths, nothing
-// left over). Other keys are unreadable, the same on every crypto library. k below is the key's
+// its first NUL and parsed on every call; the first block labelled "... KEY" is the one judged, as
+// the crypto libraries' readers judge it, and blocks before it must be base64. Encrypted private
+// keys are unreadable: nothing ever prompts for a pass phrase. Only rsaEncryption keys are read: an
+// RSA-PSS key (restricted to PSS signatures) is refused on both sides. Keys must have an odd
+// modulus of 1,024 to 16,384 bits and an odd public exponent from 3 to 2^33 - 1; private keys two
+// primes, each at least a quarter of the modulus long, and parts that agree with each other (n =
+// pq, dP and dQ those of d, e inverting them, qInv that of q, all below n). PEM and DER are read
+// strictly: no headers, blank lines, blanks or lines over 252 characters, `=` padding present;
+// DER in its shortest form with nothing left over, AlgorithmIdentifier parameters NULL, a PKCS #8
+// version of 0 and attribute values OCTET STRINGs, INTEGERs neither negative nor zero-padded.
+// Other keys are unreadable, the same on every crypto library. k below is the key's
 // modulus length in bytes (256 for 2048 bits; at most 2,048, so 2,048 bytes always suffice).
 // Running out of memory is a failure like any other: -1, "" or false.
 
