@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "key_verdicts.h"
 #include "rsa_key.h"
 
 namespace {
@@ -154,59 +155,6 @@ std::string File(Input& in, const std::vector<std::string>& numbers) {
     return pem;
 }
 
-std::string Hex(const BIGNUM* n) {
-    if (n == nullptr) return "";
-    char* hex = BN_bn2hex(n);
-    std::string out = hex;
-    OPENSSL_free(hex);
-    return out;
-}
-
-// The modulus of a key as hex, and whether it has a private exponent.
-#if defined(OPENSSL_NO_DEPRECATED_3_0)
-std::string Modulus(const EVP_PKEY* key, bool& isPrivate) {
-    BIGNUM *n = nullptr, *d = nullptr;
-    const bool rsa = EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_get_bn_param(key, "n", &n) == 1;
-    isPrivate = EVP_PKEY_get_bn_param(key, "d", &d) == 1;
-    const std::string hex = rsa ? Hex(n) : "";
-    BN_free(n);
-    BN_clear_free(d);
-    return hex;
-}
-#else
-std::string Modulus(const RSA* rsa, bool& isPrivate) {
-    isPrivate = rsa != nullptr && RSA_get0_d(rsa) != nullptr;
-    return rsa == nullptr ? "" : Hex(RSA_get0_n(rsa));
-}
-std::string Modulus(const EVP_PKEY* key, bool& isPrivate) {
-    return Modulus(EVP_PKEY_get0_RSA(const_cast<EVP_PKEY*>(key)), isPrivate);
-}
-#endif
-
-// The modulus of the RSA key the crypto library reads (with its private exponent, for a private
-// key), or "".
-std::string Theirs(const std::string& pem, bool isPrivate) {
-    BIO* bio = BIO_new_mem_buf(pem.c_str(), -1);
-    EVP_PKEY* key = isPrivate ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(""))
-                              : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-    bool hasPrivate = false;
-    std::string n = key != nullptr && EVP_PKEY_base_id(key) == EVP_PKEY_RSA ? Modulus(key, hasPrivate) : "";
-    if (isPrivate && !hasPrivate) n.clear();
-    EVP_PKEY_free(key);
-    BIO_free(bio);
-    ERR_clear_error();
-    return n;
-}
-
-// The modulus of the key the library reads, or "".
-std::string Ours(const std::string& pem, bool isPrivate) {
-    cryptutil::detail::RsaKey key;
-    bool hasPrivate = false;
-    const bool read =
-        isPrivate ? cryptutil::detail::ReadRsaPrivateKey(pem, key) : cryptutil::detail::ReadRsaPublicKey(pem, key);
-    return read ? Modulus(key.get(), hasPrivate) : "";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -218,8 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     const std::string pem = File(in, numbers);
     for (const bool isPrivate : {true, false}) {
-        const std::string ours = Ours(pem, isPrivate);
-        FUZZ_CHECK(ours.empty() || ours == Theirs(pem, isPrivate));
+        const std::string ours = key_verdicts::Ours(pem, isPrivate);
+        FUZZ_CHECK(ours.empty() || ours == key_verdicts::Theirs(pem, isPrivate));
     }
     return 0;
 }

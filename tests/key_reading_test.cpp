@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cryptutil/util.h"
+#include "key_verdicts.h"
 #include "rsa_key.h"
 #include "test_support.h"
 
@@ -34,57 +35,11 @@ struct Case {
     bool isPrivate;
 };
 
-std::string HexOf(const BIGNUM* n) {
-    if (n == nullptr) return "";
-    char* hex = BN_bn2hex(n);
-    std::string out = hex;
-    OPENSSL_free(hex);
-    return out;
-}
-
-// The modulus of a key as hex, and whether it has a private exponent.
-#if defined(OPENSSL_NO_DEPRECATED_3_0)
-std::string Modulus(const EVP_PKEY* key, bool& isPrivate) {
-    BIGNUM *n = nullptr, *d = nullptr;
-    const bool rsa = EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_get_bn_param(key, "n", &n) == 1;
-    isPrivate = EVP_PKEY_get_bn_param(key, "d", &d) == 1;
-    const std::string hex = rsa ? HexOf(n) : "";
-    BN_free(n);
-    BN_clear_free(d);
-    return hex;
-}
-#else
-std::string Modulus(const RSA* rsa, bool& isPrivate) {
-    isPrivate = rsa != nullptr && RSA_get0_d(rsa) != nullptr;
-    return rsa == nullptr ? "" : HexOf(RSA_get0_n(rsa));
-}
-std::string Modulus(const EVP_PKEY* key, bool& isPrivate) {
-    return Modulus(EVP_PKEY_get0_RSA(const_cast<EVP_PKEY*>(key)), isPrivate);
-}
-#endif
-
-// The modulus of the key that the library reads, or "".
 std::string Ours(const Case& c) {
-    RsaKey key;
-    bool isPrivate = false;
-    const bool read = c.isPrivate ? cryptutil::detail::ReadRsaPrivateKey(c.pem, key)
-                                  : cryptutil::detail::ReadRsaPublicKey(c.pem, key);
-    return read ? Modulus(key.get(), isPrivate) : "";
+    return key_verdicts::Ours(c.pem, c.isPrivate);
 }
-
-// The modulus of the RSA key that the crypto library's PEM reader reads (with its private
-// exponent, for a private key), or "".
 std::string Theirs(const Case& c) {
-    BIO* bio = BIO_new_mem_buf(c.pem.c_str(), -1);
-    EVP_PKEY* key = c.isPrivate ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(""))
-                                : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-    bool isPrivate = false;
-    std::string n = key != nullptr && EVP_PKEY_base_id(key) == EVP_PKEY_RSA ? Modulus(key, isPrivate) : "";
-    if (c.isPrivate && !isPrivate) n.clear();
-    EVP_PKEY_free(key);
-    BIO_free(bio);
-    ERR_clear_error();
-    return n;
+    return key_verdicts::Theirs(c.pem, c.isPrivate);
 }
 
 // The numbers of the stored key pair: n, e, d, p, q, dP, dQ, qInv.

@@ -41,10 +41,7 @@ Action DefineKeygen(CLI::App& cmd) {
     AddOutput(cmd, *o);
     return [o, size] {
         const std::string key = FreshBytes(static_cast<std::size_t>(*size));
-        Output out(o->output, Secrecy::kSecret);
-        out.Line(OPENSSL_hexstr2buf(key));
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kSecret, OPENSSL_hexstr2buf(key));
     };
 }
 
@@ -110,10 +107,7 @@ Action DefineWrap(CLI::App& cmd) {
         const std::string pem = PublicKey(*pub, "--public", sources);
         std::string key = AesKey(o->keyHex, o->keyFile, sources), text;
         if (EncryptKeyV2(Bytes(key), static_cast<int>(key.size()), pem, &text) < 0) throw Error("wrapping failed");
-        Output out(o->output, Secrecy::kPublic);
-        out.Line(text);
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kPublic, text);
     };
 }
 
@@ -132,10 +126,7 @@ Action DefineUnwrap(CLI::App& cmd) {
         const int n = DecryptKeyV2(std::move(text), pem, Bytes(key));
         if (n < 0) throw Negative("unwrapping failed: wrong key, or not the transport text of a wrapped key");
         key.resize(static_cast<std::size_t>(n));
-        Output out(o->output, Secrecy::kSecret);
-        out.Line(OPENSSL_hexstr2buf(key));
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kSecret, OPENSSL_hexstr2buf(key));
     };
 }
 
@@ -150,10 +141,7 @@ Action DefineSign(CLI::App& cmd) {
         const std::string pem = PrivateKey(*priv, "--private", sources);
         const std::string sig = createRSASignature(pem, sources.Data(o->input).TakeRest());
         if (sig.empty()) throw Error("signing failed");
-        Output out(o->output, Secrecy::kPublic);
-        out.Line(sig);
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kPublic, sig);
     };
 }
 

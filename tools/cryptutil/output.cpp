@@ -148,4 +148,15 @@ void Output::Deliver(int fd) {
     }
 }
 
+int OutputLine(const std::string& path, Secrecy secrecy, std::string_view line) {
+    return OutputLine(path, secrecy, nullptr, line);
+}
+
+int OutputLine(const std::string& path, Secrecy secrecy, const struct stat* input, std::string_view line) {
+    Output out(path, secrecy, input);
+    out.Line(line);
+    out.Commit();
+    return 0;
+}
+
 }  // namespace tool

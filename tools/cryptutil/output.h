@@ -46,6 +46,10 @@ private:
     bool exists_ = false;
 };
 
+// A command's one line of output, committed: returns the exit status 0.
+int OutputLine(const std::string& path, Secrecy secrecy, std::string_view line);
+int OutputLine(const std::string& path, Secrecy secrecy, const struct stat* input, std::string_view line);
+
 }  // namespace tool
 
 #endif

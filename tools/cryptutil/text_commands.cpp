@@ -24,10 +24,7 @@ Action DefineHash(CLI::App& cmd) {
         std::string digest(32, '\0');
         Sources sources;
         hashData(sources.Data(o->input).TakeRest(), Bytes(digest));
-        Output out(o->output, Secrecy::kPublic);
-        out.Line(OPENSSL_hexstr2buf(digest));
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kPublic, OPENSSL_hexstr2buf(digest));
     };
 }
 
@@ -37,10 +34,7 @@ Action DefineHexEncode(CLI::App& cmd) {
         Sources sources;
         Input& in = sources.Data(o->input);
         const std::string bytes = in.TakeRest();
-        Output out(o->output, Secrecy::kPublic, &in.Status());
-        out.Line(OPENSSL_hexstr2buf(bytes));
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kPublic, &in.Status(), OPENSSL_hexstr2buf(bytes));
     };
 }
 
@@ -71,22 +65,14 @@ Action DefineError(CLI::App& cmd) {
         } catch (const nlohmann::json::exception&) {
             throw Error("CODE and MESSAGE must be UTF-8 text");
         }
-        Output out(o->output, Secrecy::kPublic);
-        out.Line(text);
-        out.Commit();
-        return 0;
+        return OutputLine(o->output, Secrecy::kPublic, text);
     };
 }
 
 Action DefineNow(CLI::App& cmd) {
     auto o = std::make_shared<Io>();
     AddOutput(cmd, *o);
-    return [o] {
-        Output out(o->output, Secrecy::kPublic);
-        out.Line(currentISO8601TimeUTC());
-        out.Commit();
-        return 0;
-    };
+    return [o] { return OutputLine(o->output, Secrecy::kPublic, currentISO8601TimeUTC()); };
 }
 
 }  // namespace tool
