@@ -2,6 +2,10 @@
 // one-byte input, then inputs made from the corpus by a fixed-seed generator (bytes changed,
 // inserted, erased, cut, and two inputs spliced), so that each run checks the same inputs.
 //   TARGET_replay CORPUS_DIR COUNT
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
+// The input being run, written to "replay-crash" if the target aborts, as libFuzzer keeps its own.
+const std::string* current = nullptr;
+
+void KeepCrash(int) {
+    const int fd = ::open("replay-crash", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0 && current != nullptr) static_cast<void>(::write(fd, current->data(), current->size()));
+    std::_Exit(1);
+}
+
 void Run(const std::string& input) {
+    current = &input;
     // A copy of exactly the input's size, so that a read past it is an error under ASan.
     std::vector<std::uint8_t> bytes(input.begin(), input.end());
     LLVMFuzzerTestOneInput(bytes.empty() ? nullptr : bytes.data(), bytes.size());
@@ -51,6 +65,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s CORPUS_DIR COUNT\n", argv[0]);
         return 2;
     }
+    std::signal(SIGABRT, KeepCrash);
     std::vector<std::string> corpus;
     for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
         std::ifstream in(entry.path(), std::ios::binary);

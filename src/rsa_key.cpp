@@ -65,9 +65,9 @@ bool KeyLabel(std::string_view label) {
     return label.size() >= kKey.size() && label.substr(label.size() - kKey.size()) == kKey;
 }
 
-// Lines of base64 are at most 252 characters long: BoringSSL reads lines in pieces of 253 and
-// refuses a line that fills one exactly. Every library reads every width up to 252 (64 by RFC 7468,
-// 76 by MIME encoders).
+// Lines of base64 are at most 252 characters long, a CR before the LF included: BoringSSL reads
+// lines in pieces of 253 and refuses a line that fills one exactly. Every library reads every width
+// up to that (64 by RFC 7468, 76 by MIME encoders).
 constexpr std::size_t kLineWidth = 252;
 
 bool DecodeBody(const std::vector<std::string_view>& lines, std::string& der);
@@ -95,8 +95,9 @@ bool FindBlock(std::string_view text, Wanted wanted, std::string_view& label, st
         if (Armour(TakeLine(text), "END") != label || (!body.empty() && body.back() != '\n')) return false;
         lines.clear();
         while (!body.empty()) {
+            if (Find(body, '\n') > kLineWidth) return false;  // a CR counts
             lines.push_back(TakeLine(body));
-            if (lines.back().empty() || lines.back().size() > kLineWidth) return false;
+            if (lines.back().empty()) return false;
         }
         if (lines.empty()) return false;
         if (KeyLabel(label)) return wanted(label);

@@ -91,11 +91,11 @@ std::vector<std::pair<std::string, std::string>> Armours(const std::string& pem)
     };
     std::string body;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) body += lines[i];
-    auto rewrap = [&](std::size_t width) {
+    auto rewrap = [&](std::size_t width, const char* end = "\n") {
         std::vector<std::string> v{lines.front()};
         for (std::size_t i = 0; i < body.size(); i += width) v.push_back(body.substr(i, width));
         v.push_back(lines.back());
-        return join(v, "\n");
+        return join(v, end);
     };
     auto with = [&](std::size_t at, const std::string& line) {
         std::vector<std::string> v = lines;
@@ -112,6 +112,7 @@ std::vector<std::pair<std::string, std::string>> Armours(const std::string& pem)
     return {{"armour: CRLF", join(lines, "\r\n")},
             {"armour: lines of 76", rewrap(76)},
             {"armour: lines of 252", rewrap(252)},
+            {"stricter: lines of 252 and CR", rewrap(252, "\r\n")},
             {"stricter: lines of 253", rewrap(253)},
             {"stricter: one line", rewrap(body.size())},
             {"stricter: an empty block first", "-----BEGIN X-----\n-----END X-----\n" + pem},
