@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "crypto_library.h"
 #include "cryptutil/util.h"
 #include "heap_counter.h"
 
@@ -44,11 +45,10 @@ void Ecb(bool encrypt, const unsigned char* in, unsigned char* out, std::size_t 
     EVP_CIPHER_CTX_free(ctx);
 }
 
-// OpenSSL's block codec counts in int, BoringSSL's in size_t.
-template <typename Count, typename Result>
+template <typename Result, typename Count>
 void Base64Block(Result (*codec)(unsigned char*, const unsigned char*, Count), unsigned char* out,
                  const unsigned char* in, std::size_t n) {
-    benchmark::DoNotOptimize(codec(out, in, static_cast<Count>(n)));
+    benchmark::DoNotOptimize(codec(out, in, cryptutil::detail::LengthFor<2>(codec, n)));
 }
 
 // Working memory of one call as a multiple of the message size.

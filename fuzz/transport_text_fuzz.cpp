@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto_library.h"
 #include "fuzz_support.h"
 #include "transport_text.h"
 
@@ -21,17 +22,15 @@ using namespace cryptutil::detail;
 
 constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// OpenSSL's encoder counts in int, BoringSSL's in size_t.
-template <typename Count, typename Result>
-std::size_t Encode(Result (*encode)(unsigned char*, const unsigned char*, Count), char* out, const std::string& in) {
-    return static_cast<std::size_t>(encode(reinterpret_cast<unsigned char*>(out),
-                                           reinterpret_cast<const unsigned char*>(in.data()),
-                                           static_cast<Count>(in.size())));
+std::size_t Encode(char* out, const std::string& in) {
+    return static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out),
+                                                    reinterpret_cast<const unsigned char*>(in.data()),
+                                                    LengthFor<2>(EVP_EncodeBlock, in.size())));
 }
 
 std::string ReferenceBase64(const std::string& bytes) {
     std::string b64(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    b64.resize(Encode(EVP_EncodeBlock, b64.data(), bytes));
+    b64.resize(Encode(b64.data(), bytes));
     return b64;
 }
 

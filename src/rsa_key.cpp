@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "constant_time.h"
+#include "crypto_library.h"
 #include "der.h"
 #include "owners.h"
 
@@ -345,10 +346,8 @@ bool PartsAgree(const Parts& k) {
     return Declassified(ok) != 0;
 }
 
-// OpenSSL counts in int, BoringSSL in size_t.
-template <typename Length>
-BIGNUM* ToBignum(BIGNUM* (*convert)(const unsigned char*, Length, BIGNUM*), const Der& v) {
-    return convert(v.data(), static_cast<Length>(v.size()), nullptr);
+BIGNUM* ToBignum(const Der& v) {
+    return BN_bin2bn(v.data(), LengthFor<1>(BN_bin2bn, v.size()), nullptr);
 }
 
 bool Numbers(const Parts& k, bool secret, RsaNumbers& numbers) {
@@ -357,7 +356,7 @@ bool Numbers(const Parts& k, bool secret, RsaNumbers& numbers) {
                                                   {&k.dQ, &numbers.dQ}, {&k.qInv, &numbers.qInv}};
     for (const auto& [der, number] : all) {
         if (!secret && number != &numbers.n && number != &numbers.e) break;
-        number->reset(ToBignum(BN_bin2bn, *der));
+        number->reset(ToBignum(*der));
         if (!*number) return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "api_boundary.h"
+#include "crypto_library.h"
 #include "cryptutil/util.h"
 #include "owners.h"
 #include "rsa_key.h"
@@ -16,11 +17,6 @@ using cryptutil::detail::Guarded;
 // RSAES-OAEP with SHA-1 carries at most k - 2 * 20 - 2 bytes.
 constexpr std::size_t kOaepOverhead = 42;
 
-// OpenSSL counts in int, BoringSSL in size_t.
-template <typename Count>
-bool RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) {
-    return draw(out, static_cast<Count>(n)) == 1;
-}
 }  // namespace
 
 // The signature has no room for a failure, and a key left unfilled would be used as a fresh one,
@@ -28,7 +24,7 @@ bool RandomBytes(int (*draw)(unsigned char*, Count), unsigned char* out, int n) 
 void GetRandomBytes(unsigned char* key, int keySize) noexcept {
     if (key == nullptr || keySize <= 0) return;
     const cryptutil::detail::ErrorQueueMark mark;
-    if (!RandomBytes(RAND_bytes, key, keySize)) {
+    if (RAND_bytes(key, cryptutil::detail::LengthFor<1>(RAND_bytes, static_cast<std::size_t>(keySize))) != 1) {
         std::fputs("cryptutil: the random generator failed; no key can be drawn\n", stderr);
         std::abort();
     }

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "crypto_library.h"
+
 namespace testing_support {
 namespace {
 
@@ -56,11 +58,10 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 
 namespace {
 
-// OpenSSL's block codec counts in int, BoringSSL's in size_t.
-template <typename Count, typename Result>
+template <typename Result, typename Count>
 long Block(Result (*codec)(unsigned char*, const unsigned char*, Count), unsigned char* out, const unsigned char* in,
            std::size_t n) {
-    return static_cast<long>(codec(out, in, static_cast<Count>(n)));
+    return static_cast<long>(codec(out, in, cryptutil::detail::LengthFor<2>(codec, n)));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "crypto_library.h"
 #include "cryptutil/util.h"
 #include "input.h"
 #include "keys.h"
@@ -35,17 +36,14 @@ std::string Diagnose(const std::string& text) {
     return "it is not base64 once unescaped: cut, or padded where no padding belongs";
 }
 
-// OpenSSL's block codec counts in int, BoringSSL's in size_t.
-template <typename Count, typename Result>
-std::size_t Encode(Result (*codec)(unsigned char*, const unsigned char*, Count), std::string& out,
-                   const std::string& in) {
-    return static_cast<std::size_t>(
-        codec(Bytes(out), reinterpret_cast<const unsigned char*>(in.data()), static_cast<Count>(in.size())));
+std::size_t Encode(std::string& out, const std::string& in) {
+    return static_cast<std::size_t>(EVP_EncodeBlock(Bytes(out), reinterpret_cast<const unsigned char*>(in.data()),
+                                                    cryptutil::detail::LengthFor<2>(EVP_EncodeBlock, in.size())));
 }
 
 std::string Base64(const std::string& bytes) {
     std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    text.resize(Encode(EVP_EncodeBlock, text, bytes));
+    text.resize(Encode(text, bytes));
     return text;
 }
 

@@ -3,6 +3,7 @@
 #include <openssl/rand.h>
 
 #include "common.h"
+#include "crypto_library.h"
 #include "cryptutil/util.h"
 #include "input.h"
 #include "transport_text.h"
@@ -76,15 +77,10 @@ std::size_t ModulusBytes(const std::string& pem) {
     return !text.empty() && cryptutil::detail::FromTransportText(text, bytes) ? bytes.size() : 0;
 }
 
-// OpenSSL counts in int, BoringSSL in size_t.
-template <typename Count>
-int Draw(int (*generator)(unsigned char*, Count), std::string& bytes) {
-    return generator(Bytes(bytes), static_cast<Count>(bytes.size()));
-}
-
 std::string FreshBytes(std::size_t n) {
     std::string bytes(n, '\0');
-    if (Draw(RAND_bytes, bytes) != 1) throw Error("the crypto library's random generator failed; no key was made");
+    if (RAND_bytes(Bytes(bytes), cryptutil::detail::LengthFor<1>(RAND_bytes, bytes.size())) != 1)
+        throw Error("the crypto library's random generator failed; no key was made");
     return bytes;
 }
 
