@@ -1,23 +1,25 @@
-// Hex digit tables shared by the hex codecs and the URL escaping.
+// Hex digits read one way, by arithmetic, for the hex codecs and the unescaping of transport text:
+// no branch or table lookup on the character, which may be a key's.
 #ifndef CRYPTUTIL_SRC_HEX_DIGITS_H
 #define CRYPTUTIL_SRC_HEX_DIGITS_H
 
-#include <array>
-#include <cstdint>
+#include "constant_time.h"
 
 namespace cryptutil::detail {
 
-// The value of a hex digit of either case, 0xFF for any other byte (so a high nibble marks it).
-inline constexpr std::array<std::uint8_t, 256> kHexDigitValue = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (auto& v : t) v = 0xFF;
-    for (std::uint8_t i = 0; i < 10; ++i) t['0' + i] = i;
-    for (std::uint8_t i = 0; i < 6; ++i) {
-        t['a' + i] = static_cast<std::uint8_t>(10 + i);
-        t['A' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return t;
-}();
+// The value of a hex digit of either case; `bad` gets all ones for anything else.
+inline unsigned HexValue(unsigned c, unsigned& bad) {
+    const unsigned digit = InRange(c, '0', '9'), letter = InRange(c | 0x20, 'a', 'f');
+    bad |= ~(digit | letter);
+    return (digit & (c - '0')) | (letter & ((c | 0x20) - 87));
+}
+
+// The value of a hex digit of either case, or 0xF0 and more for anything else.
+inline unsigned HexValue(unsigned c) {
+    unsigned bad = 0;
+    const unsigned value = HexValue(c, bad);
+    return value | (bad & 0xF0);
+}
 
 }  // namespace cryptutil::detail
 

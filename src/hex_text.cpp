@@ -9,6 +9,7 @@
 
 #include "constant_time.h"
 #include "cryptutil/util.h"
+#include "hex_digits.h"
 #include "owners.h"
 #include "vector16.h"
 
@@ -52,16 +53,10 @@ Bytes16 Values(Bytes16 c, Bytes16& bad) {
     return (digit & isDigit) | ((letter + 10) & isLetter);
 }
 
-unsigned Value(unsigned c, unsigned& bad) {
-    const unsigned digit = InRange(c, '0', '9'), letter = InRange(c | 0x20, 'a', 'f');
-    bad |= ~(digit | letter);
-    return (digit & (c - '0')) | (letter & ((c | 0x20) - 87));
-}
-
 // The message names the first character that is not a hex digit: found once the text is known bad.
 [[noreturn]] void ThrowNotHex(const std::string& in) {
     std::size_t i = 0;
-    for (unsigned bad = 0; Value(static_cast<unsigned char>(in[i]), bad), bad == 0;) ++i;
+    for (unsigned bad = 0; HexValue(static_cast<unsigned char>(in[i]), bad), bad == 0;) ++i;
     const auto c = static_cast<unsigned char>(in[i]);
     char what[96];
     if (c >= 0x21 && c <= 0x7E) {
@@ -111,8 +106,8 @@ std::string OPENSSL_buf2hexstr(const std::string& in) {
     }
     unsigned bad = 0;
     for (; i < n; ++i) {
-        const unsigned hi = Value(static_cast<unsigned char>(p[2 * i]), bad);
-        out[i] = static_cast<char>(hi << 4 | Value(static_cast<unsigned char>(p[2 * i + 1]), bad));
+        const unsigned hi = HexValue(static_cast<unsigned char>(p[2 * i]), bad);
+        out[i] = static_cast<char>(hi << 4 | HexValue(static_cast<unsigned char>(p[2 * i + 1]), bad));
     }
     if (Declassified(AnyLane(badLanes) | (bad != 0))) {
         Wipe(out.data(), out.size());  // it may hold key bytes decoded before the bad digit

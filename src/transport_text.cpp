@@ -89,7 +89,7 @@ bool AppendEscapedBytewise(std::string_view s, std::string& text) {
 
 // Writes what the escape at the '%' s[r] stands for at o; returns the position after it.
 std::size_t EscapeAt(const char* s, std::size_t n, std::size_t r, char*& o) {
-    auto hex = [&](std::size_t i) { return unsigned{kHexDigitValue[static_cast<unsigned char>(s[i])]}; };
+    auto hex = [&](std::size_t i) { return unsigned{HexValue(static_cast<unsigned char>(s[i]))}; };
     if (r + 5 < n && s[r + 1] == 'u') {
         const unsigned cp = hex(r + 2) << 12 | hex(r + 3) << 8 | hex(r + 4) << 4 | hex(r + 5);
         if (((hex(r + 2) | hex(r + 3) | hex(r + 4) | hex(r + 5)) & 0xF0) == 0) {
@@ -137,8 +137,8 @@ struct Stepped {
             o = static_cast<std::size_t>(w - out) - next;
             end = std::max(end, next);
         } else {
-            const unsigned hi = kHexDigitValue[static_cast<unsigned char>(s[r + p + 1])];
-            const unsigned lo = kHexDigitValue[static_cast<unsigned char>(s[r + p + 2])];
+            const unsigned hi = HexValue(static_cast<unsigned char>(s[r + p + 1]));
+            const unsigned lo = HexValue(static_cast<unsigned char>(s[r + p + 2]));
             const std::size_t valid = (p < 32) & ((hi | lo) >> 4 ^ 1U) & 1U;
             const auto plain = static_cast<unsigned char>(s[r + p]);
             out[o + p] = static_cast<char>(plain ^ ((plain ^ (hi << 4 | lo)) & (0U - valid)));  // no branch
