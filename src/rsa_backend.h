@@ -30,9 +30,11 @@ void FreeRsaKey(RsaKeyObject* key);  // clears the private values
 using RsaKey = Owned<RsaKeyObject, FreeRsaKey>;
 using Bignum = Owned<BIGNUM, BN_clear_free>;  // cleared when freed: it may be a secret
 
-// The numbers of a key: n and e for a public one, and all eight for a private one (RFC 8017).
+// The numbers of a key: n and e for a public one, and all eight for a private one (RFC 8017), as
+// DER views while a key is read (rsa_key.cpp) and as bignums handed to the crypto library.
+template <typename Number = Bignum>
 struct RsaNumbers {
-    Bignum n, e, d, p, q, dP, dQ, qInv;
+    Number n, e, d, p, q, dP, dQ, qInv;
 };
 
 // The key for the numbers, which it takes over; false when the library refuses them. A private key
@@ -40,11 +42,11 @@ struct RsaNumbers {
 // (factors that are not prime), OpenSSL recomputes it with d and BoringSSL fails. OpenSSL is given
 // d = 1, so that such a key fails on each library alike (a signature is verified before it is
 // returned, a decryption fails OAEP's check).
-bool MakePublicKey(RsaNumbers& numbers, RsaKey& key);
-bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key);
+bool MakePublicKey(RsaNumbers<>& numbers, RsaKey& key);
+bool MakePrivateKey(RsaNumbers<>& numbers, RsaKey& key);
 
 // d = 1, for OpenSSL (above).
-inline bool WithoutD(RsaNumbers& numbers) {
+inline bool WithoutD(RsaNumbers<>& numbers) {
     numbers.d.reset(BN_new());
     return numbers.d && BN_one(numbers.d.get()) == 1;
 }

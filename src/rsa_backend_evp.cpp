@@ -16,7 +16,7 @@ namespace {
 using PkeyCtx = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 
 // The numbers go to OpenSSL in a buffer of ours, in its byte order, which is wiped.
-bool MakeKey(const RsaNumbers& k, int selection, RsaKey& key) {
+bool MakeKey(const RsaNumbers<>& k, int selection, RsaKey& key) {
     const std::pair<const char*, const Bignum*> numbers[] = {
         {OSSL_PKEY_PARAM_RSA_N, &k.n},          {OSSL_PKEY_PARAM_RSA_E, &k.e},
         {OSSL_PKEY_PARAM_RSA_D, &k.d},          {OSSL_PKEY_PARAM_RSA_FACTOR1, &k.p},
@@ -65,11 +65,11 @@ void FreeRsaKey(EVP_PKEY* key) {
     EVP_PKEY_free(key);
 }
 
-bool MakePublicKey(RsaNumbers& numbers, RsaKey& key) {
+bool MakePublicKey(RsaNumbers<>& numbers, RsaKey& key) {
     return MakeKey(numbers, EVP_PKEY_PUBLIC_KEY, key);
 }
 
-bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key) {
+bool MakePrivateKey(RsaNumbers<>& numbers, RsaKey& key) {
     return WithoutD(numbers) && MakeKey(numbers, EVP_PKEY_KEYPAIR, key);
 }
 

@@ -32,7 +32,7 @@ bool Give(Set set, RSA* key, Bignum& a, Bignum& b, Bignum& c) {
     return true;
 }
 
-bool SetKey(RSA* key, RsaNumbers& k) {
+bool SetKey(RSA* key, RsaNumbers<>& k) {
     return Give(RSA_set0_key, key, k.n, k.e, k.d);
 }
 
@@ -42,12 +42,12 @@ void FreeRsaKey(RSA* key) {
     RSA_free(key);
 }
 
-bool MakePublicKey(RsaNumbers& numbers, RsaKey& key) {
+bool MakePublicKey(RsaNumbers<>& numbers, RsaKey& key) {
     key.reset(RSA_new());
     return key && SetKey(key.get(), numbers);
 }
 
-bool MakePrivateKey(RsaNumbers& numbers, RsaKey& key) {
+bool MakePrivateKey(RsaNumbers<>& numbers, RsaKey& key) {
 #if !defined(OPENSSL_IS_BORINGSSL)
     if (!WithoutD(numbers)) return false;
 #endif

@@ -177,19 +177,14 @@ bool TakeAttributes(Der attributes) {
     return true;
 }
 
-// The numbers of an RSAPublicKey or a two-prime RSAPrivateKey (version 0), in their DER.
-struct Parts {
-    Der n, e, d, p, q, dP, dQ, qInv;
-};
-
-bool TakePublicParts(Der der, Parts& k) {
+bool TakePublicNumbers(Der der, RsaNumbers<Der>& k) {
     Der key;
     return der.Take(kDerSequence, key) && der.Empty() && key.TakeUnsigned(k.n) && key.TakeUnsigned(k.e) && key.Empty();
 }
 
 // Multi-prime keys (version 1) are refused, as BoringSSL refuses them, so that every library reads
 // the same keys.
-bool TakePrivateParts(Der der, Parts& k) {
+bool TakePrivateNumbers(Der der, RsaNumbers<Der>& k) {
     Der key, version;
     return der.Take(kDerSequence, key) && der.Empty() && key.Take(kDerInteger, version) && version.Is(kZero, 1) &&
            key.TakeUnsigned(k.n) && key.TakeUnsigned(k.e) && key.TakeUnsigned(k.d) && key.TakeUnsigned(k.p) &&
@@ -210,7 +205,7 @@ std::size_t BitLength(const Der& v) {
 // modulus is breakable; e = 1 puts the secret on the wire in clear and lets a "signature" made
 // without any private key verify; an even e cannot be inverted. 16,384 bits is OpenSSL's own bound for public
 // keys, and 33 bits BoringSSL's for exponents, so that every library reads the same keys.
-bool WithinLimits(const Parts& k) {
+bool WithinLimits(const RsaNumbers<Der>& k) {
     const std::size_t bits = BitLength(k.n), eBits = BitLength(k.e);
     return bits >= 1024 && bits <= 16384 && (k.n.data()[k.n.size() - 1] & 1) != 0 && eBits >= 2 && eBits <= 33 &&
            (k.e.data()[k.e.size() - 1] & 1) != 0;
@@ -227,7 +222,7 @@ std::size_t Bytes(const Der& v) {
 // keys that are in use (Wycheproof signs with one of 1,360 and 684 bits). A small factor makes
 // BoringSSL's blinding fail at random (a factor of 3 in a third of the calls) where OpenSSL draws
 // again; at 256 bits and more that chance is below 2^-250 on every library.
-bool PrimesLongEnough(const Parts& k) {
+bool PrimesLongEnough(const RsaNumbers<Der>& k) {
     const std::size_t quarter = (k.n.size() - (k.n.data()[0] == 0 ? 1 : 0)) / 4;
     return Bytes(k.p) >= quarter && Bytes(k.q) >= quarter;
 }
@@ -333,7 +328,7 @@ Limb Less(const Number& a, const Number& b) {
     return 0 - Subtract(a, b, scratch, width);
 }
 
-bool PartsAgree(const Parts& k) {
+bool NumbersAgree(const RsaNumbers<Der>& k) {
     const Number n = FromDer(k.n), e = FromDer(k.e), d = FromDer(k.d), p = FromDer(k.p), q = FromDer(k.q),
                  dP = FromDer(k.dP), dQ = FromDer(k.dQ), qInv = FromDer(k.qInv);
     Number one(1), pm1(p.size()), qm1(q.size());
@@ -350,14 +345,17 @@ BIGNUM* ToBignum(const Der& v) {
     return BN_bin2bn(v.data(), LengthFor<1>(BN_bin2bn, v.size()), nullptr);
 }
 
-bool Numbers(const Parts& k, bool secret, RsaNumbers& numbers) {
+// n and e, or all eight numbers.
+constexpr std::size_t kPublicNumbers = 2, kAllNumbers = 8;
+
+// The first `count` numbers of `k` as bignums.
+bool ToBignums(const RsaNumbers<Der>& k, std::size_t count, RsaNumbers<>& numbers) {
     const std::pair<const Der*, Bignum*> all[] = {{&k.n, &numbers.n},   {&k.e, &numbers.e},      {&k.d, &numbers.d},
                                                   {&k.p, &numbers.p},   {&k.q, &numbers.q},      {&k.dP, &numbers.dP},
                                                   {&k.dQ, &numbers.dQ}, {&k.qInv, &numbers.qInv}};
-    for (const auto& [der, number] : all) {
-        if (!secret && number != &numbers.n && number != &numbers.e) break;
-        number->reset(ToBignum(*der));
-        if (!*number) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        all[i].second->reset(ToBignum(*all[i].first));
+        if (!*all[i].second) return false;
     }
     return true;
 }
@@ -375,12 +373,12 @@ bool ReadRsaPublicKey(const std::string& pem, RsaKey& key) {
     }
     // SubjectPublicKeyInfo: SEQUENCE { AlgorithmIdentifier, BIT STRING holding an RSAPublicKey }.
     Der all(reinterpret_cast<const unsigned char*>(der.data()), der.size()), info, bits;
-    Parts k;
-    RsaNumbers numbers;
+    RsaNumbers<Der> k;
+    RsaNumbers<> numbers;
     return all.Take(kDerSequence, info) && all.Empty() && TakeRsaEncryption(info) && info.Take(kDerBitString, bits) &&
            info.Empty() && !bits.Empty() && bits.data()[0] == 0 &&
-           TakePublicParts(Der(bits.data() + 1, bits.size() - 1), k) && WithinLimits(k) && Numbers(k, false, numbers) &&
-           MakePublicKey(numbers, key);
+           TakePublicNumbers(Der(bits.data() + 1, bits.size() - 1), k) && WithinLimits(k) &&
+           ToBignums(k, kPublicNumbers, numbers) && MakePublicKey(numbers, key);
 }
 
 bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
@@ -401,15 +399,15 @@ bool ReadRsaPrivateKey(const std::string& pem, RsaKey& key) {
             return false;
         }
     }
-    Parts k;
-    if (!TakePrivateParts(rsaKey, k) || !WithinLimits(k)) return false;
-    // Parts no longer than n, so that no key within the limits costs more than the largest one.
+    RsaNumbers<Der> k;
+    if (!TakePrivateNumbers(rsaKey, k) || !WithinLimits(k)) return false;
+    // Numbers no longer than n, so that no key within the limits costs more than the largest one.
     for (const Der* part : {&k.d, &k.p, &k.q, &k.dP, &k.dQ, &k.qInv}) {
         if (part->size() > k.n.size()) return false;
     }
-    if (!PrimesLongEnough(k) || !PartsAgree(k)) return false;
-    RsaNumbers numbers;
-    return Numbers(k, true, numbers) && MakePrivateKey(numbers, key);
+    if (!PrimesLongEnough(k) || !NumbersAgree(k)) return false;
+    RsaNumbers<> numbers;
+    return ToBignums(k, kAllNumbers, numbers) && MakePrivateKey(numbers, key);
 }
 
 }  // namespace cryptutil::detail
