@@ -10,7 +10,7 @@ namespace cryptutil::detail {
 
 // `n` as the type of parameter I of `f`. Example: RAND_bytes(p, LengthFor<1>(RAND_bytes, n)).
 template <std::size_t I, typename Result, typename... Params>
-constexpr auto LengthFor(Result (*)(Params...), std::size_t n) {
+constexpr auto LengthFor([[maybe_unused]] Result (*f)(Params...), std::size_t n) {
     return static_cast<std::tuple_element_t<I, std::tuple<Params...>>>(n);
 }
 

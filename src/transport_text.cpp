@@ -38,8 +38,8 @@ constexpr std::size_t kUnescapeRead = 72, kUnescapeSlack = 69;
 
 // All ones where a lane is not a character of base64's alphabet (its padding aside).
 Bytes16 NotBase64(Bytes16 v) {
-    const Bytes16 letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
-    const Bytes16 digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
+    const auto letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
+    const auto digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
     return ~(letter | digit | reinterpret_cast<Bytes16>(v == '+') | reinterpret_cast<Bytes16>(v == '/'));
 }
 
