@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,9 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
         EXPECT_EQ(n, 32);
         EXPECT_EQ(SecretsFreedBy(privateMarkers, [&] { createRSASignature(*pem, "data"); }), 0);
     }
+    // A key's hex that fails to decode at its end: the bytes decoded before it are wiped too.
+    const std::string keyHex = OPENSSL_hexstr2buf(Marker('h') + "0123456789012") + "0g";
+    EXPECT_EQ(SecretsFreedBy({Marker('h')}, [&] { EXPECT_THROW(OPENSSL_buf2hexstr(keyHex), std::runtime_error); }), 0);
 }
 
 // Every allocation a call makes fails in turn: the call then reports failure by its result with
