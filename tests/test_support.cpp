@@ -115,12 +115,21 @@ std::string RawEcbText(std::string key, const std::string& blocks) {
     return testing_support::ReferenceTransportText(out);
 }
 
-std::string ReadKeyFile(const std::string& name) {
-    std::ifstream in(std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name, std::ios::binary);
-    if (!in) throw std::runtime_error("missing test key " + name);
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ReadKeyFile(const std::string& name) {
+    const std::filesystem::path path = std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name;
+    if (!std::filesystem::exists(path)) throw std::runtime_error("missing test key " + name);
+    return ReadFile(path);
 }
 
 std::filesystem::path TestVectorFile(const std::string& relative) {

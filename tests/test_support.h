@@ -32,6 +32,10 @@ std::string ReferenceBytes(std::string_view text);
 // Transport text of raw AES-ECB over `blocks` with no padding added: what any peer could send.
 std::string RawEcbText(std::string key, const std::string& blocks);
 
+// A file's bytes, whole ("" for none), and a file replaced by `bytes`.
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
 // A file under tests/keys, whole.
 std::string ReadKeyFile(const std::string& name);
 

@@ -18,17 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const fs::path& p, const std::string& s) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
-}
-
 int Tool(std::vector<std::string> args) {
     args.insert(args.begin(), "cryptutil");
     std::vector<char*> argv;
@@ -46,7 +35,8 @@ int Tool(std::vector<std::string> args) {
 // or replaced, from the characters that matter to the reader.
 std::vector<std::string> Texts() {
     std::vector<std::string> texts;
-    for (const auto& e : fs::directory_iterator(CRYPTUTIL_TRANSPORT_CORPUS)) texts.push_back(Slurp(e.path()));
+    for (const auto& e : fs::directory_iterator(CRYPTUTIL_TRANSPORT_CORPUS))
+        texts.push_back(testing_support::ReadFile(e.path()));
     std::mt19937 random(26);
     const std::string alphabet = "AZaz09+/=%-_\n\r u2BbDF";
     for (std::size_t n = 0; n <= 40; ++n) {
@@ -77,20 +67,20 @@ TEST(Inspect, AgreesWithTheLibraryAndTheReadingCommands) {
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const fs::path dir = tmpl;
     const auto& keys = testing_support::RsaKeys(1024);
-    Spit(dir / "priv.pem", keys.pkcs1);
-    Spit(dir / "pub.pem", keys.publicKey);
-    Spit(dir / "aes.hex", std::string(64, '7'));
-    Spit(dir / "data", "data");
+    testing_support::WriteFile(dir / "priv.pem", keys.pkcs1);
+    testing_support::WriteFile(dir / "pub.pem", keys.publicKey);
+    testing_support::WriteFile(dir / "aes.hex", std::string(64, '7'));
+    testing_support::WriteFile(dir / "data", "data");
     const std::string text = (dir / "text").string(), out = (dir / "out").string();
     for (const std::string& t : Texts()) {
         SCOPED_TRACE(testing::PrintToString(t));
-        Spit(text, t);
+        testing_support::WriteFile(text, t);
         std::string trimmed = t, bytes;
         while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
         const bool reads = cryptutil::detail::FromTransportText(trimmed, bytes);
 
         ASSERT_EQ(Tool({"inspect", "--hex", text, "-o", out}), reads ? 0 : 1);
-        const std::string report = Slurp(out);
+        const std::string report = testing_support::ReadFile(out);
         if (reads) {
             EXPECT_EQ(report.substr(0, report.find('\n', report.find('\n') + 1) + 1),
                       "bytes: " + std::to_string(bytes.size()) + "\nhex: " + testing_support::Hex(bytes) + "\n");

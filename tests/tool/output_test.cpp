@@ -12,23 +12,13 @@
 #include <sstream>
 
 #include "output.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 using tool::Output;
 using tool::Secrecy;
 
 namespace {
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const fs::path& p, const std::string& s) {
-    std::ofstream(p, std::ios::binary) << s;
-}
 
 mode_t Mode(const fs::path& p) {
     struct stat st {};
@@ -82,7 +72,7 @@ TEST_F(OutputTest, FileAppearsWholeOnCommitAndNothingOtherwise) {
                     const fs::path out = dir_ / std::string(255, 'x');  // the longest name a directory takes
                     fs::remove(out);
                     if (existing) {
-                        Spit(out, "old");
+                        testing_support::WriteFile(out, "old");
                         ::chmod(out.c_str(), 0640);
                         if (::geteuid() == 0) {
                             ASSERT_EQ(::chown(out.c_str(), 65534, 65534), 0);
@@ -93,14 +83,14 @@ TEST_F(OutputTest, FileAppearsWholeOnCommitAndNothingOtherwise) {
                         Output o(out.string(), secrecy);
                         o.Write(Payload(n));
                         EXPECT_EQ(Names(), before);  // nothing named yet, beside it or in TMPDIR
-                        EXPECT_EQ(existing ? Slurp(out) : "", existing ? "old" : "");
+                        EXPECT_EQ(existing ? testing_support::ReadFile(out) : "", existing ? "old" : "");
                         if (commit) o.Commit();
                     }
                     if (!commit) {
                         EXPECT_EQ(Names(), before);
                         continue;
                     }
-                    EXPECT_EQ(Slurp(out), Payload(n));
+                    EXPECT_EQ(testing_support::ReadFile(out), Payload(n));
                     EXPECT_EQ(Mode(out), existing ? 0640 : secrecy == Secrecy::kSecret ? 0600 : 0644);
                     struct stat st {};
                     ASSERT_EQ(::stat(out.c_str(), &st), 0);
@@ -114,7 +104,7 @@ TEST_F(OutputTest, FileAppearsWholeOnCommitAndNothingOtherwise) {
 }
 
 TEST_F(OutputTest, SymlinkTargetReplacedDanglingAndDirectoryRefused) {
-    Spit(dir_ / "target", "old");
+    testing_support::WriteFile(dir_ / "target", "old");
     fs::create_symlink("target", dir_ / "link");
     {
         Output o((dir_ / "link").string(), Secrecy::kPublic);
@@ -122,7 +112,7 @@ TEST_F(OutputTest, SymlinkTargetReplacedDanglingAndDirectoryRefused) {
         o.Commit();
     }
     EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-    EXPECT_EQ(Slurp(dir_ / "target"), "new");
+    EXPECT_EQ(testing_support::ReadFile(dir_ / "target"), "new");
     fs::create_symlink("nowhere", dir_ / "dangling");
     EXPECT_THROW(Output((dir_ / "dangling").string(), Secrecy::kPublic), tool::Error);
     EXPECT_THROW(Output(dir_.string(), Secrecy::kPublic), tool::Error);
@@ -136,11 +126,11 @@ TEST_F(OutputTest, DeviceWrittenOnlyOnCommit) {
 }
 
 TEST_F(OutputTest, InputThatIsTheOutputRefused) {
-    Spit(dir_ / "f", "data");
+    testing_support::WriteFile(dir_ / "f", "data");
     struct stat st {};
     ASSERT_EQ(::stat((dir_ / "f").c_str(), &st), 0);
     EXPECT_THROW(Output((dir_ / "f").string(), Secrecy::kPublic, &st), tool::Error);
-    EXPECT_EQ(Slurp(dir_ / "f"), "data");
+    EXPECT_EQ(testing_support::ReadFile(dir_ / "f"), "data");
 }
 
 // Standard output redirected to a file for the length of a test.
@@ -166,17 +156,17 @@ TEST_F(OutputTest, StandardOutputGetsAllAtItsEndOnSuccessOnly) {
         for (const bool commit : {false, true}) {
             SCOPED_TRACE(std::to_string(n) + (commit ? " commit" : " fail"));
             const fs::path log = dir_ / "log";
-            Spit(log, "mine\n");
+            testing_support::WriteFile(log, "mine\n");
             {
                 const Redirect redirect(log, O_WRONLY | O_APPEND);
                 Output o("-", Secrecy::kSecret);
                 o.Write(Payload(n));
-                EXPECT_EQ(Slurp(log), "mine\n");                  // nothing of it yet
-                std::ofstream(log, std::ios::app) << "theirs\n";  // another process appends meanwhile
+                EXPECT_EQ(testing_support::ReadFile(log), "mine\n");  // nothing of it yet
+                std::ofstream(log, std::ios::app) << "theirs\n";      // another process appends meanwhile
                 EXPECT_EQ(fs::directory_iterator(dir_ / "tmp"), fs::directory_iterator());  // the spool is unnamed
                 if (commit) o.Commit();
             }
-            EXPECT_EQ(Slurp(log), "mine\ntheirs\n" + (commit ? Payload(n) : ""));
+            EXPECT_EQ(testing_support::ReadFile(log), "mine\ntheirs\n" + (commit ? Payload(n) : ""));
         }
     }
 }
