@@ -1,15 +1,30 @@
 #include "transport_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
 #include "cryptutil/base64.h"
-#include "hex_digits.h"
 #include "vector16.h"
 
 namespace cryptutil::detail {
 namespace {
+
+// The value of a hex digit of either case, 0xFF for any other character (a high nibble marks it).
+// Text on the wire is public, so a table serves, at a load a digit where the unescaping steps read
+// two every 32 characters; the hex codecs, which may read keys, compute digits by arithmetic.
+constexpr auto kHexValue = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (auto& v : t) v = 0xFF;
+    for (std::uint8_t i = 0; i < 10; ++i) t['0' + i] = i;
+    for (std::uint8_t i = 0; i < 6; ++i) t['a' + i] = t['A' + i] = static_cast<std::uint8_t>(10 + i);
+    return t;
+}();
+
+unsigned HexValue(unsigned char c) {
+    return kHexValue[c];
+}
 
 // Bit k set where character k of the 32 in a, b is c.
 std::uint32_t Find(Bytes16 a, Bytes16 b, char c) {
