@@ -111,38 +111,40 @@ Action DefineWrap(CLI::App& cmd) {
     };
 }
 
-Action DefineUnwrap(CLI::App& cmd) {
+// A command of a PEM private key (--private) and the data: `run(options, pem, data)` gives its exit
+// status, the key read first, as every command reads a '-' key before the data.
+template <typename Run>
+Action WithPrivateKey(CLI::App& cmd, Run run) {
     auto o = std::make_shared<Keyed>();
     auto priv = std::make_shared<std::string>();
     cmd.add_option("--private", *priv, "PEM private key file ('-': standard input, before the data)")->required();
     AddInput(cmd, *o);
     AddOutput(cmd, *o);
-    return [o, priv] {
+    return [o, priv, run] {
         Sources sources;
         const std::string pem = PrivateKey(*priv, "--private", sources);
-        std::string text = TrimLineEnds(sources.Data(o->input).TakeRest());
+        return run(*o, pem, sources.Data(o->input).TakeRest());
+    };
+}
+
+Action DefineUnwrap(CLI::App& cmd) {
+    return WithPrivateKey(cmd, [](const Keyed& o, const std::string& pem, std::string data) {
+        std::string text = TrimLineEnds(std::move(data));
         // Room for k bytes: a text that decodes to k bytes has more than k characters.
         std::string key(std::max<std::size_t>(text.size(), 1), '\0');
         const int n = DecryptKeyV2(std::move(text), pem, Bytes(key));
         if (n < 0) throw Negative("unwrapping failed: wrong key, or not the transport text of a wrapped key");
         key.resize(static_cast<std::size_t>(n));
-        return OutputLine(o->output, Secrecy::kSecret, OPENSSL_hexstr2buf(key));
-    };
+        return OutputLine(o.output, Secrecy::kSecret, OPENSSL_hexstr2buf(key));
+    });
 }
 
 Action DefineSign(CLI::App& cmd) {
-    auto o = std::make_shared<Keyed>();
-    auto priv = std::make_shared<std::string>();
-    cmd.add_option("--private", *priv, "PEM private key file ('-': standard input, before the data)")->required();
-    AddInput(cmd, *o);
-    AddOutput(cmd, *o);
-    return [o, priv] {
-        Sources sources;
-        const std::string pem = PrivateKey(*priv, "--private", sources);
-        const std::string sig = createRSASignature(pem, sources.Data(o->input).TakeRest());
+    return WithPrivateKey(cmd, [](const Keyed& o, const std::string& pem, const std::string& data) {
+        const std::string sig = createRSASignature(pem, data);
         if (sig.empty()) throw Error("signing failed");
-        return OutputLine(o->output, Secrecy::kPublic, sig);
-    };
+        return OutputLine(o.output, Secrecy::kPublic, sig);
+    });
 }
 
 Action DefineVerify(CLI::App& cmd) {
