@@ -74,23 +74,17 @@ public:
 
     // Takes the next n bytes of the message and appends the text that is complete to `text`.
     bool Update(const unsigned char* data, std::size_t n, std::string& text) {
-        if (n == 0) return true;  // what is held stays held
-        if (partialLen_ != 0) {
-            const std::size_t take = std::min(n, kUnit - partialLen_);
-            std::memcpy(partial_ + partialLen_, data, take);
-            partialLen_ += take;
-            data += take;
-            n -= take;
-            if (partialLen_ < kUnit) return true;
-            partialLen_ = 0;
-            if (!Emit(partial_, kUnit, text)) return false;
+        for (std::size_t take = 0; n != 0; data += take, n -= take) {
+            if (partialLen_ == 0 && n >= kUnit) {  // whole units, straight from the message
+                take = std::min(n / kUnit * kUnit, kPieceBytes);
+                if (!Emit(data, take, text)) return false;
+            } else {
+                take = std::min(n, kUnit - partialLen_);
+                std::memcpy(partial_ + partialLen_, data, take);
+                partialLen_ = (partialLen_ + take) % kUnit;
+                if (partialLen_ == 0 && !Emit(partial_, kUnit, text)) return false;
+            }
         }
-        for (std::size_t take = 0; n >= kUnit; data += take, n -= take) {
-            take = std::min(n / kUnit * kUnit, kPieceBytes);
-            if (!Emit(data, take, text)) return false;
-        }
-        if (n != 0) std::memcpy(partial_, data, n);
-        partialLen_ = n;
         return true;
     }
     // Pads what is left of the message and appends the rest of the text. The component's record
@@ -123,11 +117,7 @@ private:
 
 class Decryptor {
 public:
-    // `maxCipher`: no more ciphertext than this is deciphered; a text with more is refused.
-    bool Start(const unsigned char* key, int keySize, std::size_t maxCipher = SIZE_MAX) {
-        maxCipher_ = maxCipher;
-        return NewEcb(key, keySize, false, ctx_);
-    }
+    bool Start(const unsigned char* key, int keySize) { return NewEcb(key, keySize, false, ctx_); }
     ~Decryptor() { Wipe(last_, sizeof last_); }
 
     // Reads the next n characters of the text and appends to `message` all that is deciphered but
@@ -153,8 +143,6 @@ private:
     bool Decipher(SecretAppender& message) {
         const std::size_t n = cipher_.size() / kAesBlock * kAesBlock, base = message.size(), all = lastLen_ + n;
         if (n == 0) return true;
-        if (n > maxCipher_ - deciphered_) return false;
-        deciphered_ += n;
         message.Append(last_, lastLen_);
         if (!Cipher(ctx_.get(), cipher_.data(), n, message.Extend(n + kAesBlock))) return false;
         lastLen_ = std::min(all, kPadBlock);
@@ -168,7 +156,6 @@ private:
     std::string cipher_;             // ciphertext not yet deciphered: less than a block between calls
     unsigned char last_[kPadBlock];  // the last bytes deciphered
     std::size_t lastLen_ = 0;
-    std::size_t deciphered_ = 0, maxCipher_ = SIZE_MAX;
 };
 
 }  // namespace cryptutil::detail
@@ -192,14 +179,12 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
     return Guarded(-1, [&] {
-        // The message is deciphered straight behind what *decrypted holds when its spare room is
-        // enough for all the text can hold (MaxBytes, and the block EVP may write beyond); else into
-        // a new buffer, which replaces the caller's on success only. A text with more ciphertext
-        // than that bound is no transport text, and is refused before it outgrows the room.
-        const std::size_t maxCipher = MaxBytes(encryptedMessage);
+        // No text of n characters holds more than n / 4 * 3 bytes. Those and the block EVP may
+        // write beyond go straight behind what *decrypted holds when its spare room is enough;
+        // else into a new buffer, which replaces the caller's on success only.
         Decryptor decryptor;
-        if (decrypted == nullptr || !decryptor.Start(key, keySize, maxCipher)) return -1;
-        const std::size_t room = decrypted->size() + maxCipher + kAesBlock;
+        if (decrypted == nullptr || !decryptor.Start(key, keySize)) return -1;
+        const std::size_t room = decrypted->size() + encryptedMessage.size() / 4 * 3 + kAesBlock;
         const bool intoCallers = decrypted->capacity() >= room;
         std::string fresh;
         const WipeOnExit wipeFresh(fresh);  // it may end up holding the caller's earlier messages

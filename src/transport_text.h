@@ -54,16 +54,14 @@ private:
     bool padded_ = false, failed_ = false;
 };
 
-// Room for the transport text of `n` random bytes, all writes included, with a wide margin: the
-// writer then never moves what it has written.
+// Room for the transport text of `n` random bytes, with a margin wide enough that the writer never
+// moves what it has written.
 std::size_t TextRoom(std::size_t n);
 
 // Replaces `text` with the transport text of n bytes; false, `text` untouched, as above.
 bool ToTransportText(const unsigned char* bytes, std::size_t n, std::string& text);
 // All the bytes behind `text`; false when it is not transport text.
 bool FromTransportText(std::string_view text, std::string& bytes);
-// No transport text that reads has more bytes behind it than this.
-std::size_t MaxBytes(std::string_view text);
 
 }  // namespace cryptutil::detail
 
