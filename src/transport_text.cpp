@@ -25,17 +25,6 @@ unsigned HexValue(char c) {
     return kHexValue[static_cast<unsigned char>(c)];
 }
 
-// Bit k set where character k of the 32 at s is c.
-std::uint32_t Find(const char* s, char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return Bits(Load16(s) == b) | Bits(Load16(s + 16) == b) << 16;
-}
-
-// The position of the lowest bit of m, or 32 when there is none; no branch.
-unsigned Lowest(std::uint32_t m) {
-    return static_cast<unsigned>(__builtin_ctzll(std::uint64_t{m} | std::uint64_t{1} << 32));
-}
-
 // An escaping step reads 65 characters (none is '+': 32 after position 32) and writes at most 128:
 // a '+' at p after k others writes to 2k + p + 35, and k, p <= 31.
 constexpr std::size_t kEscapeRead = 65, kEscapeWrite = 2 * 31 + 31 + 35;
@@ -43,30 +32,28 @@ constexpr std::size_t kEscapeRead = 65, kEscapeWrite = 2 * 31 + 31 + 35;
 // most 66 past its output's start (32 after the three bytes of a %u at 31).
 constexpr std::size_t kUnescapeRead = 37 + 32, kUnescapeSlack = 31 + 3 + 32;
 
-bool IsBase64(unsigned char c) {
-    return static_cast<unsigned char>((c | 0x20) - 'a') < 26 || static_cast<unsigned char>(c - '0') < 10 || c == '+' ||
-           c == '/';
+// All ones in the lanes that hold no character of base64's alphabet (its padding aside).
+Bytes16 NotBase64(Bytes16 v) {
+    const auto letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
+    const auto digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
+    return ~(letter | digit | reinterpret_cast<Bytes16>(v == '+') | reinterpret_cast<Bytes16>(v == '/'));
 }
 
-// Whether the n characters at s are all in base64's alphabet (padding aside), 16 at a time.
+// Whether the n characters at s are all in base64's alphabet, 16 at a time.
 bool AllBase64(const char* s, std::size_t n) {
     Bytes16 bad{};
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const Bytes16 v = Load16(s + i);
-        const auto letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
-        const auto digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
-        bad |= ~(letter | digit | reinterpret_cast<Bytes16>(v == '+') | reinterpret_cast<Bytes16>(v == '/'));
-    }
-    bool ok = !AnyLane(bad);
-    for (; i < n; ++i) ok &= IsBase64(static_cast<unsigned char>(s[i]));
-    return ok;
+    for (; i + 16 <= n; i += 16) bad |= NotBase64(Load16(s + i));
+    char rest[16];  // the last characters, filled out with a letter
+    std::memset(rest, 'A', sizeof rest);
+    std::memcpy(rest, s + i, n - i);
+    return !AnyLane(bad | NotBase64(Load16(rest)));
 }
 
 // One step: the 32 characters at `in` escaped at out + o; returns the end of their output. The
 // first '+' (or none: its writes land past the output) takes no branch; a second one loops.
 [[gnu::always_inline]] inline std::size_t EscapeStep(const char* in, char* out, std::size_t o) {
-    std::uint32_t m = Find(in, '+');
+    std::uint32_t m = Find32(in, '+');
     Store16(out + o, Load16(in));
     Store16(out + o + 16, Load16(in + 16));
     do {
@@ -80,25 +67,17 @@ bool AllBase64(const char* s, std::size_t n) {
     return o + 32;
 }
 
-// Writes what the escape at the '%' s[r] stands for at out[o]; returns the position after it.
-std::size_t EscapeAt(const char* s, std::size_t n, std::size_t r, char* out, std::size_t& o) {
-    if (r + 5 < n && s[r + 1] == 'u') {
-        const unsigned cp =
-            HexValue(s[r + 2]) << 12 | HexValue(s[r + 3]) << 8 | HexValue(s[r + 4]) << 4 | HexValue(s[r + 5]);
-        if (((HexValue(s[r + 2]) | HexValue(s[r + 3]) | HexValue(s[r + 4]) | HexValue(s[r + 5])) & 0xF0) == 0) {
-            if (cp >= 0xD800 && cp <= 0xDFFF) return r + 6;  // a surrogate has no UTF-8 form
-            const unsigned more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : 2;
-            constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0};
-            out[o++] = static_cast<char>(kLead[more] | cp >> 6 * more);
-            for (unsigned k = more; k-- > 0;) out[o++] = static_cast<char>(0x80 | (cp >> 6 * k & 0x3F));
-            return r + 6;
-        }
-    } else if (r + 2 < n && ((HexValue(s[r + 1]) | HexValue(s[r + 2])) & 0xF0) == 0) {
-        out[o++] = static_cast<char>(HexValue(s[r + 1]) << 4 | HexValue(s[r + 2]));
-        return r + 3;
-    }
-    out[o++] = '%';
-    return r + 1;
+// Writes what the '%' at s stands for at out[o], and returns its length: the UTF-8 of a %uXXXX
+// (nothing for a surrogate, which has none), or a '%' when s holds no such escape.
+std::size_t UnicodeEscape(const char* s, char* out, std::size_t& o) {
+    const unsigned a = HexValue(s[2]), b = HexValue(s[3]), c = HexValue(s[4]), d = HexValue(s[5]);
+    const unsigned cp = a << 12 | b << 8 | c << 4 | d, more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : 2;
+    if (((a | b | c | d) & 0xF0) != 0) return out[o++] = '%', 1;
+    if (cp >= 0xD800 && cp <= 0xDFFF) return 6;
+    constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0};
+    out[o++] = static_cast<char>(kLead[more] | cp >> 6 * more);
+    for (unsigned k = more; k-- > 0;) out[o++] = static_cast<char>(0x80 | (cp >> 6 * k & 0x3F));
+    return 6;
 }
 
 // Where a step's output ends, and how many characters its last escape takes of the next step.
@@ -107,12 +86,12 @@ struct Stepped {
 };
 
 // One step: the 32 characters at s + r from `carry` on, unescaped at out + o. The first %XX (or
-// none) takes no branch; a second '%' loops, and a %u takes EscapeAt. Character r + k goes to
+// none) takes no branch; a second '%' loops, and a %u takes UnicodeEscape. Character r + k goes to
 // o + k until an escape shortens the text; o may pass below 0 by the carry (unsigned, so defined)
 // as nothing is written there: the carried characters are an escape's, with no '%' among them.
-[[gnu::always_inline]] inline Stepped UnescapeStep(const char* s, std::size_t n, std::size_t r, std::size_t carry,
-                                                   char* out, std::size_t o) {
-    std::uint32_t m = Find(s + r, '%');
+[[gnu::always_inline]] inline Stepped UnescapeStep(const char* s, std::size_t r, std::size_t carry, char* out,
+                                                   std::size_t o) {
+    std::uint32_t m = Find32(s + r, '%');
     Store16(out + o, Load16(s + r + carry));
     Store16(out + o + 16, Load16(s + r + carry + 16));
     o -= carry;
@@ -123,7 +102,7 @@ struct Stepped {
         std::size_t next = 0;  // where the characters after the escape start
         if (__builtin_expect((p < 32) & (s[r + p + 1] == 'u'), 0)) {
             std::size_t w = o + p;
-            next = EscapeAt(s + r, n - r, p, out, w);
+            next = p + UnicodeEscape(s + r + p, out, w);
             o = w - next;
             end = std::max(end, next);
         } else {
@@ -169,7 +148,7 @@ std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std
     out.resize(at + (n - r) + kUnescapeSlack);  // escapes only shorten text
     char* const start = out.data() + at;
     Stepped step{0, 0};
-    for (; r + kUnescapeRead <= n; r += 32) step = UnescapeStep(s, n, r, step.carry, start, step.end);
+    for (; r + kUnescapeRead <= n; r += 32) step = UnescapeStep(s, r, step.carry, start, step.end);
     r += step.carry;
     // The last characters from a padded copy, up to a '%' that more text could change.
     std::size_t cut = n;
@@ -178,8 +157,7 @@ std::size_t Unescape(const char* s, std::size_t n, std::size_t r, bool last, std
     std::memcpy(tail, s + r, cut - r);
     std::memset(tail + (cut - r), 'x', sizeof tail - (cut - r));
     step.carry = 0;
-    for (std::size_t k = 0; k < cut - r; k += 32)
-        step = UnescapeStep(tail, sizeof tail, k, step.carry, start, step.end);
+    for (std::size_t k = 0; k < cut - r; k += 32) step = UnescapeStep(tail, k, step.carry, start, step.end);
     out.resize(at + step.end - ((cut - r + 31) / 32 * 32 - (cut - r)));
     return cut;
 }

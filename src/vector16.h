@@ -51,6 +51,17 @@ bool AnyLane(Lanes lanes) {
     return (half[0] | half[1]) != 0;
 }
 
+// Bit k set where character k of the 32 at s is c.
+inline std::uint32_t Find32(const char* s, char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return Bits(Load16(s) == b) | Bits(Load16(s + 16) == b) << 16;
+}
+
+// The position of the lowest bit of m, or 32 when there is none; no branch.
+inline unsigned Lowest(std::uint32_t m) {
+    return static_cast<unsigned>(__builtin_ctzll(std::uint64_t{m} | std::uint64_t{1} << 32));
+}
+
 }  // namespace cryptutil::detail
 
 #endif
