@@ -179,26 +179,16 @@ int EncryptMessage(std::string plaintextStr, unsigned char* key, int keySize, st
 
 int DecryptMessage(std::string encryptedMessage, unsigned char* key, int keySize, std::string* decrypted) noexcept {
     return Guarded(-1, [&] {
-        // No text of n characters holds more than n / 4 * 3 bytes. Those and the block EVP may
-        // write beyond go straight behind what *decrypted holds when its spare room is enough;
-        // else into a new buffer, which replaces the caller's on success only.
         Decryptor decryptor;
         if (decrypted == nullptr || !decryptor.Start(key, keySize)) return -1;
-        const std::size_t room = decrypted->size() + encryptedMessage.size() / 4 * 3 + kAesBlock;
-        const bool intoCallers = decrypted->capacity() >= room;
-        std::string fresh;
-        const WipeOnExit wipeFresh(fresh);  // it may end up holding the caller's earlier messages
-        if (!intoCallers) {
-            fresh.reserve(room);
-            fresh = *decrypted;
-        }
-        SecretAppender message(intoCallers ? *decrypted : fresh);
+        SecretAppender message(*decrypted);
+        // No text of n characters holds more than n / 4 * 3 bytes, and EVP may write a block more.
+        message.Reserve(decrypted->size() + encryptedMessage.size() / 4 * 3 + kAesBlock);
         if (!decryptor.Update(encryptedMessage.data(), encryptedMessage.size(), message) ||
             !decryptor.Finish(message)) {
             return -1;
         }
         message.Commit();
-        if (!intoCallers) decrypted->swap(fresh);
         return 0;
     });
 }

@@ -29,16 +29,19 @@ inline void Wipe(void* p, std::size_t n) noexcept {
     if (n != 0) zero(p, 0, n);
 }
 
+// Wipes all a string's buffer holds, to its capacity, and empties it.
+inline void WipeWhole(std::string& s) noexcept {
+    s.resize(s.capacity());  // within capacity: no allocation
+    Wipe(s.data(), s.size());
+    s.clear();
+}
+
 // Wipes a string up to its capacity when it goes: a by-value parameter or a scratch buffer that
 // held plaintext or key material.
 class WipeOnExit {
 public:
     explicit WipeOnExit(std::string& s) noexcept : s_(s) {}
-    ~WipeOnExit() {
-        s_.resize(s_.capacity());  // within capacity: no allocation
-        Wipe(s_.data(), s_.size());
-        s_.clear();
-    }
+    ~WipeOnExit() { WipeWhole(s_); }
     WipeOnExit(const WipeOnExit&) = delete;
     WipeOnExit& operator=(const WipeOnExit&) = delete;
 
@@ -46,56 +49,69 @@ private:
     std::string& s_;
 };
 
-// Appends plaintext to a string that may be the caller's. It grows the string only into a new
-// buffer, wiping the one it leaves. Unless committed, what it appended is wiped and cut off when it
-// goes; committed or not, what it wrote past the final size is wiped.
+// Appends plaintext to a string that may be the caller's, which keeps its content and its buffer
+// unless committed. Past the string's capacity it works in a new buffer, which takes the string's
+// place on Commit. All it wrote and does not keep, and any buffer it leaves, is wiped.
 class SecretAppender {
 public:
-    explicit SecretAppender(std::string& s) noexcept : s_(s), base_(s.size()), written_(s.size()) {}
+    explicit SecretAppender(std::string& s) noexcept : caller_(s), base_(s.size()), written_(s.size()) {}
     ~SecretAppender() {
-        if (!committed_) s_.resize(base_);
-        const std::size_t size = s_.size(), written = std::min(written_, s_.capacity());
-        if (written <= size) return;
-        s_.resize(written);  // within capacity
-        Wipe(s_.data() + size, written - size);
-        s_.resize(size);
+        if (!committed_) caller_.resize(base_);
+        const std::size_t size = caller_.size();
+        const std::size_t written = std::min(inGrown_ ? callerWritten_ : written_, caller_.capacity());
+        if (written > size) {
+            caller_.resize(written);  // within capacity
+            Wipe(caller_.data() + size, written - size);
+            caller_.resize(size);
+        }
+        WipeWhole(grown_);
     }
     SecretAppender(const SecretAppender&) = delete;
     SecretAppender& operator=(const SecretAppender&) = delete;
 
-    std::size_t size() const noexcept { return s_.size(); }
-    char* data() noexcept { return s_.data(); }
+    std::size_t size() const noexcept { return Target().size(); }
+    char* data() noexcept { return Target().data(); }
 
     // Room for `n` bytes in all.
     void Reserve(std::size_t n) {
-        if (n <= s_.capacity()) return;
-        std::string grown;
-        grown.reserve(std::max(n, 2 * s_.capacity()));
-        grown = s_;
-        s_.swap(grown);
-        written_ = s_.size();
-        grown.resize(grown.capacity());
-        Wipe(grown.data(), grown.size());
+        if (n <= Target().capacity()) return;
+        std::string next;
+        next.reserve(std::max(n, 2 * Target().capacity()));
+        next = Target();
+        if (!inGrown_) callerWritten_ = written_;
+        grown_.swap(next);
+        WipeWhole(next);  // the buffer grown before, if any
+        inGrown_ = true;
+        written_ = grown_.size();
     }
     // Makes the string `n` bytes longer and returns where they start (to be written).
     char* Extend(std::size_t n) {
-        Reserve(s_.size() + n);
-        s_.resize(s_.size() + n);
-        written_ = std::max(written_, s_.size());
-        return s_.data() + s_.size() - n;
+        Reserve(size() + n);
+        Target().resize(size() + n);
+        written_ = std::max(written_, size());
+        return data() + size() - n;
     }
     void Append(const void* p, std::size_t n) {
         if (n != 0) std::memcpy(Extend(n), p, n);
     }
-    void Truncate(std::size_t n) noexcept { s_.resize(std::min(n, s_.size())); }
+    void Truncate(std::size_t n) noexcept { Target().resize(std::min(n, size())); }
     // What the string holds now stays.
-    void Commit() noexcept { committed_ = true; }
+    void Commit() noexcept {
+        committed_ = true;
+        if (!inGrown_) return;
+        caller_.swap(grown_);  // the caller's old buffer is wiped with grown_
+        inGrown_ = false;
+    }
 
 private:
-    std::string& s_;
-    const std::size_t base_;  // the caller's bytes, which stay
-    std::size_t written_;     // bytes up to here may hold what this appender wrote
-    bool committed_ = false;
+    std::string& Target() noexcept { return inGrown_ ? grown_ : caller_; }
+    const std::string& Target() const noexcept { return inGrown_ ? grown_ : caller_; }
+    std::string& caller_;
+    std::string grown_;              // the string's content and what was appended, once past its capacity
+    const std::size_t base_;         // the caller's bytes, which stay
+    std::size_t written_;            // bytes up to here of the buffer in use may hold what was written
+    std::size_t callerWritten_ = 0;  // and of the caller's, once left for a new one
+    bool inGrown_ = false, committed_ = false;
 };
 
 }  // namespace cryptutil::detail
