@@ -32,22 +32,25 @@ constexpr std::size_t kEscapeRead = 65, kEscapeWrite = 2 * 31 + 31 + 35;
 // most 66 past its output's start (32 after the three bytes of a %u at 31).
 constexpr std::size_t kUnescapeRead = 37 + 32, kUnescapeSlack = 31 + 3 + 32;
 
-// All ones in the lanes that hold no character of base64's alphabet (its padding aside).
-Bytes16 NotBase64(Bytes16 v) {
-    const auto letter = reinterpret_cast<Bytes16>(static_cast<Bytes16>((v | 0x20) - 'a') < 26);
-    const auto digit = reinterpret_cast<Bytes16>(static_cast<Bytes16>(v - '0') < 10);
-    return ~(letter | digit | reinterpret_cast<Bytes16>(v == '+') | reinterpret_cast<Bytes16>(v == '/'));
+// All ones in the lanes of v in [lo, lo + k): moved to [-128, -128 + k), one signed comparison.
+Bytes16 InRange(Bytes16 v, unsigned char lo, int k) {
+    const auto moved = reinterpret_cast<Signed16>(v + static_cast<unsigned char>(0x80 - lo));
+    return reinterpret_cast<Bytes16>(moved < static_cast<signed char>(k - 128));
 }
 
-// Whether the n characters at s are all in base64's alphabet, 16 at a time.
+// Whether the n characters at s are all in base64's alphabet (its padding aside), 16 at a time:
+// a letter of either case, or one of "/0123456789", or '+'.
 bool AllBase64(const char* s, std::size_t n) {
-    Bytes16 bad{};
+    auto base64 = [](Bytes16 v) {
+        return InRange(v | 0x20, 'a', 26) | InRange(v, '/', 11) | reinterpret_cast<Bytes16>(v == '+');
+    };
+    Bytes16 good = ~Bytes16{};
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) bad |= NotBase64(Load16(s + i));
+    for (; i + 16 <= n; i += 16) good &= base64(Load16(s + i));
     char rest[16];  // the last characters, filled out with a letter
     std::memset(rest, 'A', sizeof rest);
     std::memcpy(rest, s + i, n - i);
-    return !AnyLane(bad | NotBase64(Load16(rest)));
+    return !AnyLane(~(good & base64(Load16(rest))));
 }
 
 // One step: the 32 characters at `in` escaped at out + o; returns the end of their output. The
