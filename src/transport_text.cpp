@@ -38,33 +38,38 @@ Bytes16 InRange(Bytes16 v, unsigned char lo, int k) {
     return reinterpret_cast<Bytes16>(moved < static_cast<signed char>(k - 128));
 }
 
-// Whether the n characters at s are all in base64's alphabet (its padding aside), 16 at a time:
-// a letter of either case, or one of "/0123456789", or '+'.
+// All ones in the lanes that hold a character of base64's alphabet (its padding aside): a letter of
+// either case, one of "/0123456789", or '+'.
+Bytes16 Base64Lanes(Bytes16 v) {
+    return InRange(v | 0x20, 'a', 26) | InRange(v, '/', 11) | reinterpret_cast<Bytes16>(v == '+');
+}
+
+// Whether the n characters at s are all in base64's alphabet, 16 at a time.
 bool AllBase64(const char* s, std::size_t n) {
-    auto base64 = [](Bytes16 v) {
-        return InRange(v | 0x20, 'a', 26) | InRange(v, '/', 11) | reinterpret_cast<Bytes16>(v == '+');
-    };
     Bytes16 good = ~Bytes16{};
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) good &= base64(Load16(s + i));
+    for (; i + 16 <= n; i += 16) good &= Base64Lanes(Load16(s + i));
     char rest[16];  // the last characters, filled out with a letter
     std::memset(rest, 'A', sizeof rest);
     std::memcpy(rest, s + i, n - i);
-    return !AnyLane(~(good & base64(Load16(rest))));
+    return !AnyLane(~(good & Base64Lanes(Load16(rest))));
 }
 
 // One step: the 32 characters at `in` escaped at out + o; returns the end of their output. The
-// first '+' (or none: its writes land past the output) takes no branch; a second one loops.
-[[gnu::always_inline]] inline std::size_t EscapeStep(const char* in, char* out, std::size_t o) {
+// first '+' (or none: its writes land past the output) takes no branch; a second one loops. Lanes
+// outside base64's alphabet clear lanes of `good`.
+[[gnu::always_inline]] inline std::size_t EscapeStep(const char* in, char* out, std::size_t o, Bytes16& good) {
+    const Bytes16 a = Load16(in), b = Load16(in + 16);
     std::uint32_t m = Find32(in, '+');
-    Store16(out + o, Load16(in));
-    Store16(out + o + 16, Load16(in + 16));
+    good &= Base64Lanes(a) & Base64Lanes(b);
+    Store16(out + o, a);
+    Store16(out + o + 16, b);
     do {
         const unsigned p = Lowest(m);
         std::memcpy(out + o + p, "%2B", 4);  // the NUL is written over next
         Store16(out + o + p + 3, Load16(in + p + 1));
         Store16(out + o + p + 19, Load16(in + p + 17));
-        o += 2 * (m != 0);
+        o += 2 * ((std::uint64_t{m} + 0xFFFFFFFFU) >> 32);  // 2 if m has a bit set: no branch
         m &= m - 1;
     } while (__builtin_expect(m != 0, 0));
     return o + 32;
@@ -130,17 +135,24 @@ struct Stepped {
 // '+' by storing what follows it again two places on; the last steps read from a padded copy.
 bool AppendEscaped(std::string_view s, std::string& text) {
     const std::size_t n = s.size(), direct = n < kEscapeRead ? 0 : (n - kEscapeRead) / 32 * 32 + 32;
-    if (!AllBase64(s.data(), n)) return false;
     char last[32 + kEscapeRead];  // the characters from `direct` on: fewer than kEscapeRead, two steps
     std::memcpy(last, s.data() + direct, n - direct);
     std::memset(last + (n - direct), 'x', sizeof last - (n - direct));
-    std::size_t o = text.size();
-    for (std::size_t k = 0; k < n; k += 32) {
-        if (text.size() - o < kEscapeWrite) text.resize(o + (n - k) + (n - k) / 8 + kEscapeWrite);
-        o = EscapeStep(k < direct ? s.data() + k : last + (k - direct), text.data(), o);
-    }
-    text.resize(o - ((n + 31) / 32 * 32 - n));  // less the padding's output
-    return true;
+    const std::size_t at = text.size();
+    std::size_t o = at, room = at;
+    char* out = nullptr;  // held here: any store through a char* might change `text`
+    Bytes16 good = ~Bytes16{};
+    auto step = [&](const char* in, std::size_t left) {
+        if (room - o < kEscapeWrite) {
+            text.resize(room = o + left + left / 8 + kEscapeWrite);
+            out = text.data();
+        }
+        o = EscapeStep(in, out, o, good);
+    };
+    for (std::size_t k = 0; k < direct; k += 32) step(s.data() + k, n - k);
+    for (std::size_t k = direct; k < n; k += 32) step(last + (k - direct), n - k);
+    text.resize(AnyLane(~good) ? at : o - ((n + 31) / 32 * 32 - n));  // less the padding's output
+    return !AnyLane(~good);
 }
 
 // The steps of escaping, reversed: each stores 32 characters, then decodes at most one %XX and
