@@ -1,8 +1,10 @@
-// Keys built from the input's bytes, judged against the linked crypto library's own PEM readers: a
-// key the library reads must be one PEM_read_bio_PrivateKey (with its private exponent) or
-// PEM_read_bio_PUBKEY reads too, and the same key. The bytes choose a file of one to three PEM
-// blocks (labels of keys and of other things, bodies of the fuzz key in each form or of bytes),
-// and change the key's DER: a number replaced, PKCS #8 attributes added, bytes flipped.
+// Keys judged against the linked crypto library's own PEM readers: a key the library reads must be
+// one PEM_read_bio_PrivateKey (with its private exponent) or PEM_read_bio_PUBKEY reads too, and the
+// same key. Judged are the input itself, as PEM text (the corpus holds keys at every edge of
+// reading, named by the verdict tests/key_reading_test.cpp expects of them), and a file built from
+// the input's bytes: one to three PEM blocks (labels of keys and of other things, bodies of the
+// fuzz key in each form or of bytes), the key's DER changed (a number replaced, PKCS #8 attributes
+// added, bytes flipped).
 #define OPENSSL_SUPPRESS_DEPRECATED  // RSA_get0_n and the like, where the library declares them
 
 #include <openssl/bn.h>
@@ -100,9 +102,32 @@ std::string Unbase64(const std::string& pem) {
     return out;
 }
 
-const char* const kLabels[] = {"RSA PRIVATE KEY",       "PRIVATE KEY",     "PUBLIC KEY",     "RSA PUBLIC KEY",
-                               "ENCRYPTED PRIVATE KEY", "ANY PRIVATE KEY", "EC PRIVATE KEY", "DSA PRIVATE KEY",
-                               "FOO PRIVATE KEY",       "CERTIFICATE",     "PARAMETERS",     "X"};
+// Labels of keys in every crypto library's PEM readers, of keys in none, and not of keys at all.
+const char* const kLabels[] = {"RSA PRIVATE KEY",
+                               "PRIVATE KEY",
+                               "PUBLIC KEY",
+                               "RSA PUBLIC KEY",
+                               "ENCRYPTED PRIVATE KEY",
+                               "ANY PRIVATE KEY",
+                               "EC PRIVATE KEY",
+                               "DSA PRIVATE KEY",
+                               "DH PRIVATE KEY",
+                               "ED25519 PRIVATE KEY",
+                               "OPENSSH PRIVATE KEY",
+                               "FOO PRIVATE KEY",
+                               "XPRIVATE KEY",
+                               "PRIVATE KEY2",
+                               "EC PUBLIC KEY",
+                               "CERTIFICATE",
+                               "TRUSTED CERTIFICATE",
+                               "CERTIFICATE REQUEST",
+                               "X509 CRL",
+                               "PKCS7",
+                               "CMS",
+                               "DH PARAMETERS",
+                               "EC PARAMETERS",
+                               "PARAMETERS",
+                               "X"};
 
 // The fuzz key's numbers (n, e, d, p, q, dP, dQ, qInv) and its DER in each form, some changed.
 std::string Body(Input& in, const std::vector<std::string>& numbers) {
@@ -164,10 +189,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return k;
     }();
     Input in(data, size);
-    const std::string pem = File(in, numbers);
-    for (const bool isPrivate : {true, false}) {
-        const std::string ours = key_verdicts::Ours(pem, isPrivate);
-        FUZZ_CHECK(ours.empty() || ours == key_verdicts::Theirs(pem, isPrivate));
+    for (const std::string& pem : {size == 0 ? std::string() : fuzz::Bytes(data, size), File(in, numbers)}) {
+        for (const bool isPrivate : {true, false}) {
+            const std::string ours = key_verdicts::Ours(pem, isPrivate);
+            FUZZ_CHECK(ours.empty() || ours == key_verdicts::Theirs(pem, isPrivate));
+        }
     }
     return 0;
 }

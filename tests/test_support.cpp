@@ -14,6 +14,12 @@
 namespace testing_support {
 namespace {
 
+std::string ReadKeyFile(const std::string& name) {
+    const std::filesystem::path path = std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name;
+    if (!std::filesystem::exists(path)) throw std::runtime_error("missing test key " + name);
+    return ReadFile(path);
+}
+
 std::string ReadHexFile(const std::string& name) {
     std::string hex = ReadKeyFile(name);
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) hex.pop_back();
@@ -21,13 +27,8 @@ std::string ReadHexFile(const std::string& name) {
 }
 
 KeyPair Load(const std::string& base) {
-    return {ReadKeyFile(base + ".pkcs1.pem"),
-            ReadKeyFile(base + ".pkcs8.pem"),
-            ReadKeyFile(base + ".public.pem"),
-            ReadKeyFile(base + ".pkcs1-public.pem"),
-            ReadKeyFile(base + ".encrypted-pkcs8.pem"),
-            ReadKeyFile(base + ".encrypted-pkcs1.pem"),
-            ReadHexFile(base + ".d.hex")};
+    return {ReadKeyFile(base + ".pkcs1.pem"), ReadKeyFile(base + ".pkcs8.pem"), ReadKeyFile(base + ".public.pem"),
+            ReadKeyFile(base + ".encrypted-pkcs8.pem"), ReadHexFile(base + ".d.hex")};
 }
 
 }  // namespace
@@ -126,75 +127,12 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string ReadKeyFile(const std::string& name) {
-    const std::filesystem::path path = std::filesystem::path(CRYPTUTIL_TESTKEYS_DIR) / name;
-    if (!std::filesystem::exists(path)) throw std::runtime_error("missing test key " + name);
-    return ReadFile(path);
-}
-
 std::filesystem::path TestVectorFile(const std::string& relative) {
     return std::filesystem::path(CRYPTUTIL_TESTVECTORS_DIR) / relative;
 }
 
 std::string EcPublicKey() {
     return ReadKeyFile("ec-p256.public.pem");
-}
-
-PssKeyPair PssKeys() {
-    return {ReadKeyFile("pss.public.pem"), ReadKeyFile("pss.pkcs8.pem"), ReadKeyFile("pss.pkcs1.pem")};
-}
-
-std::string Der(unsigned char tag, const std::string& contents) {
-    std::string length;
-    for (std::size_t n = contents.size(); n > 0; n >>= 8) length.insert(length.begin(), static_cast<char>(n & 0xFF));
-    if (contents.size() < 0x80) {
-        length = std::string(1, static_cast<char>(contents.size()));
-    } else {
-        length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
-    }
-    return static_cast<char>(tag) + length + contents;
-}
-
-std::string DerInteger(std::string bigEndian) {
-    while (bigEndian.size() > 1 && bigEndian[0] == '\0') bigEndian.erase(0, 1);
-    if (bigEndian.empty() || (static_cast<unsigned char>(bigEndian[0]) & 0x80) != 0) bigEndian.insert(0, 1, '\0');
-    return Der(0x02, bigEndian);
-}
-
-std::string PemOf(const std::string& label, const std::string& der) {
-    const std::string b64 = ReferenceBase64(der);
-    std::string pem = "-----BEGIN " + label + "-----\n";
-    for (std::size_t i = 0; i < b64.size(); i += 64) pem += b64.substr(i, 64) + "\n";
-    return pem + "-----END " + label + "-----\n";
-}
-
-std::string PemDer(const std::string& pem) {
-    std::string b64;
-    const std::size_t begin = pem.find('\n') + 1, end = pem.find("-----END");
-    for (const char c : pem.substr(begin, end - begin))
-        b64 += c == '\n' || c == '\r' ? std::string() : std::string(1, c);
-    return ReferenceBytes(b64);
-}
-
-std::vector<std::string> DerElements(const std::string& der) {
-    std::vector<std::string> elements;
-    for (std::size_t at = 0; at + 2 <= der.size();) {
-        std::size_t len = static_cast<unsigned char>(der[at + 1]), header = 2;
-        if (len >= 0x80) {
-            const std::size_t bytes = len & 0x7F;
-            len = 0;
-            for (std::size_t i = 0; i < bytes; ++i) len = len << 8 | static_cast<unsigned char>(der[at + 2 + i]);
-            header += bytes;
-        }
-        elements.push_back(der.substr(at, header + len));
-        at += header + len;
-    }
-    return elements;
-}
-
-std::string Contents(const std::string& element) {
-    const auto len = static_cast<unsigned char>(element[1]);
-    return element.substr(len < 0x80 ? 2 : 2 + (len & 0x7F));
 }
 
 const KeyPair& RsaKeys(unsigned bits, int which) {

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: hex for expected values, random bytes, an independent base64
-// encoder, test-vector files and RSA keys.
+// encoder, files, test vectors and RSA keys.
 #ifndef CRYPTUTIL_TESTS_TEST_SUPPORT_H
 #define CRYPTUTIL_TESTS_TEST_SUPPORT_H
 
@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace testing_support {
 
@@ -36,38 +34,18 @@ std::string RawEcbText(std::string key, const std::string& blocks);
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
-// A file under tests/keys, whole.
-std::string ReadKeyFile(const std::string& name);
-
 // A public test-vector file under tests/vectors.
 std::filesystem::path TestVectorFile(const std::string& relative);
 
 // Stored RSA key pairs (tests/keys: 1024 bits; 2048 bits, which 0 or 1; 3072 bits), as PEM text
 // in every form used, and the private exponent's bytes.
 struct KeyPair {
-    std::string pkcs1, pkcs8, publicKey, pkcs1Public, encryptedPkcs8, encryptedPkcs1, privateExponent;
+    std::string pkcs1, pkcs8, publicKey, encryptedPkcs8, privateExponent;
 };
 const KeyPair& RsaKeys(unsigned bits, int which = 0);
 
 // A P-256 public key as PEM: a key that is not RSA.
 std::string EcPublicKey();
-
-// An RSA-PSS key pair (restricted to PSS): its public key, its private key as PKCS #8, and the
-// same private key as plain PKCS #1, which carries no restriction.
-struct PssKeyPair {
-    std::string publicKey, pkcs8, pkcs1;
-};
-PssKeyPair PssKeys();
-
-// DER: an element of `tag`, an INTEGER of a big-endian magnitude (in its shortest form), the
-// elements one after another in `der` (each with its header), an element's contents.
-std::string Der(unsigned char tag, const std::string& contents);
-std::string DerInteger(std::string bigEndian);
-std::vector<std::string> DerElements(const std::string& der);
-std::string Contents(const std::string& element);
-// PEM armour around DER, in lines of 64; and the DER inside armour.
-std::string PemOf(const std::string& label, const std::string& der);
-std::string PemDer(const std::string& pem);
 
 }  // namespace testing_support
 
