@@ -1,7 +1,9 @@
-// OPENSSL_buf2hexstr throws exactly for odd lengths and non-hex characters; otherwise encoding
-// its result gives the input in lowercase.
+// OPENSSL_buf2hexstr throws exactly for odd lengths and non-hex characters, its message naming
+// the length or the first such character (printable ones as themselves, others as a byte);
+// otherwise encoding its result gives the input in lowercase.
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -18,8 +20,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string lower = input;
         for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         FUZZ_CHECK(OPENSSL_hexstr2buf(bytes) == lower);
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& e) {
         FUZZ_CHECK(size % 2 != 0 || !allHex);
+        std::string expected = "String is not valid length ...";
+        if (size % 2 == 0) {
+            std::size_t at = 0;
+            while (std::isxdigit(data[at]) != 0) ++at;
+            char what[96];
+            std::snprintf(what, sizeof what,
+                          data[at] > 0x20 && data[at] < 0x7F ? "String is not valid hex: '%c' at index %zu"
+                                                             : "String is not valid hex: byte 0x%02X at index %zu",
+                          data[at], at);
+            expected = what;
+        }
+        FUZZ_CHECK(e.what() == expected);
     }
     return 0;
 }
