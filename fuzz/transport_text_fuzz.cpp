@@ -1,8 +1,9 @@
 // Transport text both ways. Writing: the text is OpenSSL's base64 with '+' as %2B, texts of pieces
 // of a multiple of 3 bytes concatenate, and the text escaped in any form an URL encoder may give
-// (%XX, %xx, %uXXXX) reads back in any chunks, at most 3 bytes per 4 characters. Reading: the input either fails
-// or is bytes whose text reads back to them, whole or in chunks. Escaping and unescaping, whose
-// steps take 32 characters at once, agree with the rules applied a character at a time.
+// (%XX, %xx, %uXXXX) reads back in any chunks, at most 3 bytes per 4 characters. Reading: the
+// input reads, whole or in chunks, exactly when unescaped it is base64, and gives the bytes OpenSSL
+// decodes. Escaping and unescaping, whose steps take 32 characters at once, agree with the rules
+// applied a character at a time.
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -128,6 +129,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string bytes;
     const bool reads = FromTransportText(input, bytes);
     FUZZ_CHECK(!reads || bytes.size() <= input.size() / 4 * 3);  // DecryptMessage's room
+    // Read exactly when the input, unescaped, is base64: whole quads of the alphabet, up to two '='
+    // at the end; and then as OpenSSL decodes it.
+    const std::string b64Input = UnescapedBytewise(input);
+    const std::size_t body = b64Input.find_last_not_of('=') + 1, pads = b64Input.size() - body;
+    const bool isBase64 = b64Input.size() % 4 == 0 && pads <= 2 && b64Input.find_first_not_of(kAlphabet) >= body;
+    std::string decoded(b64Input.size() / 4 * 3 + 3, '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                  reinterpret_cast<const unsigned char*>(b64Input.data()),
+                                  LengthFor<2>(EVP_DecodeBlock, b64Input.size()));
+    decoded.resize(isBase64 && n >= 0 ? static_cast<std::size_t>(n) - pads : 0);
+    FUZZ_CHECK(reads == isBase64 && (!reads || bytes == decoded));
     std::string chunked;
     FUZZ_CHECK(ReadInChunks(input, input, chunked) == reads && (!reads || chunked == bytes));
     if (reads) {
