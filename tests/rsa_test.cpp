@@ -14,12 +14,8 @@ using testing_support::U;
 const KeyPair& Keys(unsigned bits = 2048, int which = 0) {
     return testing_support::RsaKeys(bits, which);
 }
-std::string Text(std::string bytes) {
-    return testing_support::ReferenceTransportText(bytes);
-}
-std::string FromTransportText(const std::string& text) {
-    return testing_support::ReferenceBytes(text);
-}
+constexpr auto Text = testing_support::ReferenceTransportText;
+constexpr auto FromTransportText = testing_support::ReferenceBytes;
 // Transport text with its '+' left bare, as unescaped base64.
 std::string Bare(std::string text) {
     for (std::size_t at = 0; (at = text.find("%2B", at)) != std::string::npos;) text.replace(at, 3, "+");
