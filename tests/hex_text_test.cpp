@@ -29,8 +29,6 @@ TEST(Hex, EveryByteThroughEveryCodec) {
     EXPECT_EQ(bytes_to_hex_string(all), upper);
     EXPECT_EQ(OPENSSL_buf2hexstr(lower), bytes);
     EXPECT_EQ(OPENSSL_buf2hexstr(upper), bytes);
-    EXPECT_EQ(OPENSSL_buf2hexstr("68656C6c6F"), "hello");
-    EXPECT_EQ(OPENSSL_buf2hexstr("0000"), std::string(2, '\0'));
     EXPECT_EQ(chararr_to_hex(nullptr, 0) + chararr_to_hex(all.data(), INT_MIN) + OPENSSL_buf2hexstr(""), "");
     const std::string random = testing_support::RandomBytes(1001, 9);
     EXPECT_EQ(OPENSSL_buf2hexstr(OPENSSL_hexstr2buf(random)), random);
