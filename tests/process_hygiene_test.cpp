@@ -79,10 +79,7 @@ extern "C" void* realloc(void* p, std::size_t n) noexcept {
 namespace {
 
 using testing_support::U;
-
-const testing_support::KeyPair& Keys() {
-    return testing_support::RsaKeys(2048);
-}
+const auto Keys = []() -> const testing_support::KeyPair& { return testing_support::RsaKeys(2048); };
 
 std::string Marker(char tag) {
     return std::string("\x8f\x13secret-marker-") + tag + std::string("\x07\xe2\x51\x9c\x2a\x6d", 6);
