@@ -69,9 +69,9 @@ TEST(MessageCrypto, RoundTripsWithinItsOutput) {
 }
 
 // A text that fails once its first pieces are deciphered (its tail is not transport text, or its
-// padding is wrong) fails without replacing or growing an output that has the room the text's
-// length promises, and leaves no plaintext in that room (looked for past the first block, whose
-// first byte the string's terminator overwrites anyway).
+// padding is wrong) fails without replacing or growing the output, whether or not it has the room
+// the text's length promises, and leaves no plaintext in that room (looked for past the first
+// block, whose first byte the string's terminator overwrites anyway).
 TEST(MessageCrypto, FailedDecryptionKeepsTheOutputsBuffer) {
     std::string key = Key(32);
     const std::string message = RandomBytes(3 * kPieceBytes, 3);
@@ -80,14 +80,16 @@ TEST(MessageCrypto, FailedDecryptionKeepsTheOutputsBuffer) {
     const std::string badPad = testing_support::RawEcbText(key, message.substr(0, message.size() - 1) + '!');
     for (const std::string& bad : {text + "%", text + std::string(text.size() / 3, '%'), text + "%%%%A===", badPad,
                                    testing_support::RawEcbText(key, message.substr(0, 31) + '!')}) {
-        std::string out(5 + bad.size() / 4 * 3 + 16, '.');  // room enough, were it text, and clean
-        out.replace(0, 5, "kept:");
-        out.resize(5);
-        const char* const buffer = out.data();
-        const std::size_t capacity = out.capacity();
-        ASSERT_EQ(DecryptMessage(bad, U(key), 32, &out), -1) << bad.size();
-        EXPECT_TRUE(out == "kept:" && out.data() == buffer && out.capacity() == capacity) << bad.size();
-        EXPECT_EQ(std::string_view(out.data(), capacity).find(message.substr(16, 15)), std::string_view::npos);
+        for (const std::size_t room : {bad.size() / 4 * 3 + 16, std::size_t{0}}) {  // enough, were it text; none
+            std::string out(5 + room, '.');
+            out.replace(0, 5, "kept:");
+            out.resize(5);
+            const char* const buffer = out.data();
+            const std::size_t capacity = out.capacity();
+            ASSERT_EQ(DecryptMessage(bad, U(key), 32, &out), -1) << bad.size();
+            EXPECT_TRUE(out == "kept:" && out.data() == buffer && out.capacity() == capacity) << bad.size();
+            EXPECT_EQ(std::string_view(out.data(), capacity).find(message.substr(16, 15)), std::string_view::npos);
+        }
     }
 }
 
