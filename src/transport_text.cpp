@@ -80,7 +80,10 @@ bool AllBase64(const char* s, std::size_t n) {
 std::size_t UnicodeEscape(const char* s, char* out, std::size_t& o) {
     const unsigned a = HexValue(s[2]), b = HexValue(s[3]), c = HexValue(s[4]), d = HexValue(s[5]);
     const unsigned cp = a << 12 | b << 8 | c << 4 | d, more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : 2;
-    if (((a | b | c | d) & 0xF0) != 0) return out[o++] = '%', 1;
+    if (((a | b | c | d) & 0xF0) != 0) {
+        out[o++] = '%';
+        return 1;
+    }
     if (cp >= 0xD800 && cp <= 0xDFFF) return 6;
     constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0};
     out[o++] = static_cast<char>(kLead[more] | cp >> 6 * more);
