@@ -69,7 +69,7 @@ bool AllBase64(const char* s, std::size_t n) {
         std::memcpy(out + o + p, "%2B", 4);  // the NUL is written over next
         Store16(out + o + p + 3, Load16(in + p + 1));
         Store16(out + o + p + 19, Load16(in + p + 17));
-        o += 2 * ((std::uint64_t{m} + 0xFFFFFFFFU) >> 32);  // 2 if m has a bit set: no branch
+        o += 2 * static_cast<std::size_t>((std::uint64_t{m} + 0xFFFFFFFFU) >> 32);  // 2 if m has a bit set, no branch
         m &= m - 1;
     } while (__builtin_expect(m != 0, 0));
     return o + 32;
