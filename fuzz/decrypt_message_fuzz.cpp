@@ -1,8 +1,10 @@
-// DecryptMessage with a fixed key: it fails leaving its output alone, or appends a message that
-// is 1 to 32 bytes shorter than the ciphertext. The input's whole blocks, enciphered as a peer
-// would, decrypt exactly when they end in PKCS#7 padding of 1 to 32 bytes. EncryptMessage of the
-// input decrypts back to it. The streams, fed in chunks whose sizes the input picks (empty and
-// one-byte ones among them, and some longer than a unit), give the whole calls' bytes.
+// DecryptMessage with a fixed key: it fails leaving its output alone (content, buffer and
+// capacity, with or without room for the message), or appends a message that is 1 to 32 bytes
+// shorter than the ciphertext. The input's whole blocks, enciphered as a peer would, decrypt
+// exactly when they end in PKCS#7 padding of 1 to 32 bytes. EncryptMessage of the input decrypts
+// back to it. The streams, fed in chunks whose sizes the input picks (empty and one-byte ones among
+// them, and some longer than a unit), give the whole calls' bytes; a failed call leaves their
+// output alone too.
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -38,16 +40,35 @@ std::string PeerText(const unsigned char* key, const std::string& blocks) {
     return text;
 }
 
-// The decrypting stream over `text` in the chunks the input picks: its result, and its message.
+// DecryptMessage into `output`, which a failure leaves as it was: content, buffer and capacity.
+int DecryptInto(const std::string& input, unsigned char* key, std::string& output) {
+    const std::string before = output;
+    const char* const buffer = output.data();
+    const std::size_t capacity = output.capacity();
+    const int rc = DecryptMessage(input, key, 32, &output);
+    FUZZ_CHECK(rc == 0 || (rc == -1 && output == before && output.data() == buffer && output.capacity() == capacity));
+    return rc;
+}
+
+// The decrypting stream over `text` in the chunks the input picks: its result, and its message. A
+// failed call leaves the message as it was, buffer and capacity included.
 int StreamDecrypt(const unsigned char* key, const std::string& text, const std::uint8_t* data, std::size_t size,
                   std::string& message) {
     cryptutil::MessageDecryptStream decrypt(key, 32);
+    auto call = [&](auto&& step) {
+        const std::string before = message;
+        const char* const buffer = message.data();
+        const std::size_t capacity = message.capacity();
+        const int rc = step();
+        FUZZ_CHECK(rc == 0 || (message == before && message.data() == buffer && message.capacity() == capacity));
+        return rc;
+    };
     int rc = 0;
     for (std::size_t at = 0, k = 0, c = 0; at < text.size() && rc == 0; at += c, ++k) {
         c = std::min(Chunk(data, size, k), text.size() - at);
-        rc = decrypt.Update(text.data() + at, c, &message);
+        rc = call([&] { return decrypt.Update(text.data() + at, c, &message); });
     }
-    return rc == 0 ? decrypt.Finish(&message) : rc;
+    return rc == 0 ? call([&] { return decrypt.Finish(&message); }) : rc;
 }
 }  // namespace
 
@@ -56,11 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::copy(std::begin(fuzz::kAesKey), std::end(fuzz::kAesKey), key);
     const std::string input = fuzz::Bytes(data, size);
 
-    std::string out = "prefix";
-    const int rc = DecryptMessage(input, key, 32, &out);
-    if (rc != 0) {
-        FUZZ_CHECK(rc == -1 && out == "prefix");
-    } else {
+    std::string out = "prefix", roomy = "prefix";
+    roomy.reserve(6 + size / 4 * 3 + 16);  // room for any message the input could hold
+    const int rc = DecryptInto(input, key, out);
+    FUZZ_CHECK(DecryptInto(input, key, roomy) == rc && (rc != 0 || roomy == out));
+    if (rc == 0) {
         std::string cipher;
         FUZZ_CHECK(cryptutil::detail::FromTransportText(input, cipher));
         const std::size_t cipherLength = cipher.size();
