@@ -9,7 +9,6 @@
 
 #include "constant_time.h"
 #include "cryptutil/util.h"
-#include "hex_digits.h"
 #include "owners.h"
 #include "vector16.h"
 
@@ -45,12 +44,18 @@ std::string EncodeHex(const unsigned char* in, std::size_t n, unsigned char lett
     return out;
 }
 
-// The value of a hex digit of either case; lanes (or `bad`) get all ones for anything else.
+// The value of a hex digit of either case, 16 at a time or one; lanes (or `bad`) get all ones for
+// anything else.
 Bytes16 Values(Bytes16 c, Bytes16& bad) {
-    const Bytes16 digit = c - '0', letter = (c | 0x20) - 'a';
-    const auto isDigit = reinterpret_cast<Bytes16>(digit < 10), isLetter = reinterpret_cast<Bytes16>(letter < 6);
+    const Bytes16 isDigit = LanesInRange(c, '0', 10), isLetter = LanesInRange(c | 0x20, 'a', 6);
     bad |= ~(isDigit | isLetter);
-    return (digit & isDigit) | ((letter + 10) & isLetter);
+    return ((c - '0') & isDigit) | (((c | 0x20) - ('a' - 10)) & isLetter);
+}
+
+unsigned HexValue(unsigned c, unsigned& bad) {
+    const unsigned digit = InRange(c, '0', '9'), letter = InRange(c | 0x20, 'a', 'f');
+    bad |= ~(digit | letter);
+    return (digit & (c - '0')) | (letter & ((c | 0x20) - ('a' - 10)));
 }
 
 // The message names the first character that is not a hex digit: found once the text is known bad.

@@ -32,16 +32,10 @@ constexpr std::size_t kEscapeRead = 65, kEscapeWrite = 2 * 31 + 31 + 35;
 // most 66 past its output's start (32 after the three bytes of a %u at 31).
 constexpr std::size_t kUnescapeRead = 37 + 32, kUnescapeSlack = 31 + 3 + 32;
 
-// All ones in the lanes of v in [lo, lo + k): moved to [-128, -128 + k), one signed comparison.
-Bytes16 InRange(Bytes16 v, unsigned char lo, int k) {
-    const auto moved = reinterpret_cast<Signed16>(v + static_cast<unsigned char>(0x80 - lo));
-    return reinterpret_cast<Bytes16>(moved < static_cast<signed char>(k - 128));
-}
-
 // All ones in the lanes that hold a character of base64's alphabet (its padding aside): a letter of
 // either case, one of "/0123456789", or '+'.
 Bytes16 Base64Lanes(Bytes16 v) {
-    return InRange(v | 0x20, 'a', 26) | InRange(v, '/', 11) | reinterpret_cast<Bytes16>(v == '+');
+    return LanesInRange(v | 0x20, 'a', 26) | LanesInRange(v, '/', 11) | reinterpret_cast<Bytes16>(v == '+');
 }
 
 // Whether the n characters at s are all in base64's alphabet, 16 at a time.

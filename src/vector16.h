@@ -51,6 +51,12 @@ bool AnyLane(Lanes lanes) {
     return (half[0] | half[1]) != 0;
 }
 
+// All ones in the lanes of v in [lo, lo + k): moved to [-128, -128 + k), one signed comparison.
+inline Bytes16 LanesInRange(Bytes16 v, unsigned char lo, int k) {
+    const auto moved = reinterpret_cast<Signed16>(v + static_cast<unsigned char>(0x80 - lo));
+    return reinterpret_cast<Bytes16>(moved < static_cast<signed char>(k - 128));
+}
+
 // Bit k set where character k of the 32 at s is c.
 inline std::uint32_t Find32(const char* s, char c) {
     const auto b = static_cast<unsigned char>(c);
