@@ -148,8 +148,9 @@ bool AppendEscaped(std::string_view s, std::string& text) {
     };
     for (std::size_t k = 0; k < direct; k += 32) step(s.data() + k, n - k);
     for (std::size_t k = direct; k < n; k += 32) step(last + (k - direct), n - k);
-    text.resize(AnyLane(~good) ? at : o - ((n + 31) / 32 * 32 - n));  // less the padding's output
-    return !AnyLane(~good);
+    const bool ok = !AnyLane(~good);
+    text.resize(ok ? o - ((n + 31) / 32 * 32 - n) : at);  // less the padding's output
+    return ok;
 }
 
 // The steps of escaping, reversed: each stores 32 characters, then decodes at most one %XX and
