@@ -129,18 +129,20 @@ TEST(ProcessHygiene, FreedMemoryHoldsNoSecret) {
     // Growing an output that holds an earlier message wipes the buffer it leaves.
     EXPECT_EQ(SecretsFreedBy({Marker('p')}, [&] { DecryptMessage(text, U(aesKey), 32, &previous); }), 0);
     EXPECT_EQ(previous.substr(previous.size() - message.size()), message);
-    // So does the stream, whose output grows call by call, and within a call.
-    std::string streamed;
-    EXPECT_EQ(SecretsFreedBy({marker},
-                             [&] {
-                                 cryptutil::MessageDecryptStream decrypt(U(aesKey), 32);
-                                 for (std::size_t at = 0; at < text.size(); at += 40000)
-                                     decrypt.Update(text.data() + at, std::min<std::size_t>(40000, text.size() - at),
-                                                    &streamed);
-                                 decrypt.Finish(&streamed);
-                             }),
-              0);
-    EXPECT_EQ(streamed, message);
+    // So does the stream, whose output grows call by call, and within a call, in chunks of any size.
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{333}, std::size_t{40000}, text.size()}) {
+        std::string streamed;
+        EXPECT_EQ(SecretsFreedBy({marker},
+                                 [&] {
+                                     cryptutil::MessageDecryptStream decrypt(U(aesKey), 32);
+                                     for (std::size_t at = 0; at < text.size(); at += chunk)
+                                         decrypt.Update(text.data() + at, std::min(chunk, text.size() - at), &streamed);
+                                     decrypt.Finish(&streamed);
+                                 }),
+                  0)
+            << chunk;
+        EXPECT_EQ(streamed, message) << chunk;
+    }
     // A failure after decryption (the pad block cut off) wipes the plaintext too.
     ASSERT_EQ(EncryptMessage(marker + marker, U(aesKey), 32, &text), 64);
     const std::string cut =
